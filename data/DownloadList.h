@@ -1,0 +1,45 @@
+#pragma once
+// What one transfer run fetches: items, a few named values, and a catalogue.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "data/ProductCatalog.h"
+
+namespace Data {
+
+struct DownloadItem {
+    std::string url;
+    std::string localPath;
+    std::string productCode;  // settings text ("us", "alert") or catalogue code ("US")
+    std::string prom;
+    std::string camp;
+    int32_t expectedSize = 0;  // 0: unknown
+    int32_t installedVersion = -1;
+    int32_t year = -1;
+};
+
+class DownloadList {
+public:
+    static constexpr int kMaxItems = 32767;  // 16-bit signed count
+
+    void AppendItem(DownloadItem item);  // ignored beyond kMaxItems
+    int Count() const { return static_cast<int>(items_.size()); }
+    const DownloadItem& Item(int index) const { return items_.at(static_cast<size_t>(index)); }
+
+    void SetValue(const std::string& key, const std::string& text);  // key upper-cased
+    std::string GetValue(const std::string& key) const;              // empty when missing
+    bool HasValue(const std::string& key) const;
+    const std::map<std::string, std::string>& Values() const { return values_; }
+
+    const ProductCatalog& Catalog() const { return catalog_; }
+
+private:
+    std::vector<DownloadItem> items_;
+    std::map<std::string, std::string> values_;
+    ProductCatalog catalog_;
+};
+
+}  // namespace Data

@@ -1,0 +1,35 @@
+#pragma once
+// Reading a settings file into a request list (one item per product record).
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "data/DownloadList.h"
+
+namespace Data {
+
+struct PendingRecord {
+    std::string output;
+    int32_t fileBytes = -1;
+    int32_t installedVersion = -1;
+    int32_t year = -1;
+    std::string camp;
+    std::string product;
+    std::string prom;
+    std::string isAlert;
+    std::string manifestName;
+    std::string address;
+};
+
+// Never fails: a file that cannot be opened gives a list without items or values.
+// Addresses are built from the platform's whole command line.
+std::unique_ptr<DownloadList> LoadSettingsFile(const std::string& path);
+
+// Appends an item when the record is complete, then empties it (is-alert kept).
+void CompleteRecord(PendingRecord& record, DownloadList& list);
+
+// 1..6 for the edition words, 7 for a missing or unknown edition.
+int32_t GetEditionCode(const DownloadList& list);
+
+}  // namespace Data

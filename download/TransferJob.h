@@ -1,0 +1,49 @@
+#pragma once
+// The transfer job: fetches a DownloadList over HTTP with libcurl.
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "data/DownloadList.h"
+#include "download/DownloadMsg.h"
+
+typedef void CURL;
+
+namespace Data {
+
+struct DownloadWorker;
+
+// Write target handed to libcurl.
+struct TransferFile {
+    std::string path;
+    FILE* stream = nullptr;
+    int32_t pendingBytes = 0;         // received but not yet reported
+    DownloadWorker* worker = nullptr;  // for notify and cancel
+};
+
+struct DownloadWorker {
+    const DownloadList* list = nullptr;
+    bool notify = false;                 // progress records and WriteWithProgress
+    DownloadMsgSink* sink = nullptr;     // where records go when notify is on
+    std::atomic<bool> cancelRequested{false};  // sticky cancel flag
+    long lowSpeedTimeSeconds = 30;       // stall limit; tests shorten it
+};
+
+bool RunList(DownloadWorker& worker);
+bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
+               const std::string& localPath, int32_t expectedSize, const std::string& userAgent);
+CURL* ConfigureTransfer(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
+                        TransferFile& file, int32_t proxyMode, const std::string& proxyAddress,
+                        const std::string& userAgent);
+size_t WritePlain(char* data, size_t size, size_t count, void* target);
+size_t WriteWithProgress(char* data, size_t size, size_t count, void* target);
+bool CheckTextDownload(const std::string& path);
+void MakeParentDirectories(const std::string& path);
+std::string UserAgentText(const DownloadList& list);
+
+// Shows the problem message for a non-zero libcurl result through the platform.
+void ShowProblem(int code);
+
+}  // namespace Data

@@ -1,0 +1,62 @@
+#pragma once
+// The Linux implementation of the platform (see DESIGN.md for the mapping of
+// each Windows notion).
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace Sys {
+
+class LinuxPlatform : public Platform {
+public:
+    // The program's argv; the command line is argv joined (JoinCommandLine).
+    void SetArguments(int argc, const char* const* argv);
+    // A whole command line given as text (program path first), for tools.
+    void SetCommandLine(const std::string& commandLine);
+
+    // Message boxes go to this handler (the Qt layer installs one that shows
+    // a QMessageBox on the UI thread); without one they go to stderr.
+    using MessageHandler =
+        std::function<void(const std::string& text, const std::string& title, MessageIcon icon)>;
+    void SetMessageHandler(MessageHandler handler);
+
+    std::string AppDataFolder() override;
+    std::string CommonAppDataFolder() override;
+    std::string CurrentFolder() override;
+    std::string TempFolder() override;
+    std::string OwnExecutableFolder() override;
+    std::string CommandLine() override;
+    std::string ArgumentText() override;
+    std::optional<std::string> RegistryValue(const std::string& path) override;
+    bool ElevationFlag() override;
+    bool LanConnected() override;
+    void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override;
+    bool OpenUrl(const std::string& target) override;
+    void Beep() override;
+    std::vector<ProcessEntry> ListProcesses() override;
+    std::unique_ptr<WaitHandle> OpenProcess(uint32_t pid) override;
+    void BringToFront(uint32_t pid) override;
+    void RequestClose(uint32_t pid) override;
+    std::unique_ptr<WaitHandle> Start(const StartRequest& request) override;
+    bool AcquireSingleInstance(const std::string& name) override;
+
+    // Path of the registry stand-in file ($TESSRA_REGISTRY, else
+    // $XDG_CONFIG_HOME/Tessra/registry.cfg, else ~/.config/Tessra/registry.cfg).
+    static std::string RegistryFilePath();
+
+private:
+    std::mutex mutex_;
+    std::string commandLine_;
+    std::string argumentText_;
+    MessageHandler messageHandler_;
+    int lockFd_ = -1;
+};
+
+// The process-wide Linux platform (the default of Sys::Current()).
+LinuxPlatform& Linux();
+
+}  // namespace Sys
