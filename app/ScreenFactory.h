@@ -11,7 +11,7 @@
 
 namespace App {
 
-using EntryList = std::vector<Data::UpdateEntry*>;
+using Data::EntryList;
 
 class ScreenFactory {
 public:

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "data/DownloadList.h"
 
@@ -18,6 +19,9 @@ struct UpdateEntry {
     int32_t size = 0;
     int32_t installedVersion = -1;
 };
+
+// Lists of entries handed to screens refer to entries owned by the flows.
+using EntryList = std::vector<UpdateEntry*>;
 
 // Nothing when the file cannot be opened.
 std::unique_ptr<UpdateEntry> ReadManifest(const std::string& path, const DownloadList& list);
