@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "data/DownloadList.h"
 
@@ -28,6 +29,13 @@ std::unique_ptr<DownloadList> LoadSettingsFile(const std::string& path);
 
 // Appends an item when the record is complete, then empties it (is-alert kept).
 void CompleteRecord(PendingRecord& record, DownloadList& list);
+
+// The state installer's address on a purchase command line: from "http" to the
+// end or to a following "/purchase" switch, blanks and quotes trimmed; empty
+// without "http".
+std::string PurchaseAddress(std::string_view commandLine);
+// The same address with "ver.txt" in place of its file name: the state's manifest.
+std::string PurchaseManifestAddress(std::string_view commandLine);
 
 // 1..6 for the edition words, 7 for a missing or unknown edition.
 int32_t GetEditionCode(const DownloadList& list);

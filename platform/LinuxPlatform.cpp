@@ -1,19 +1,244 @@
 // Folders, command line, registry stand-in, elevation and connection state.
-// (to be completed)
 #include "platform/LinuxPlatform.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/CommandLine.h"
+
 namespace Sys {
-void LinuxPlatform::SetArguments(int, const char* const*) {}
-void LinuxPlatform::SetCommandLine(const std::string& commandLine) { commandLine_ = commandLine; }
-std::string LinuxPlatform::AppDataFolder() { return {}; }
-std::string LinuxPlatform::CommonAppDataFolder() { return {}; }
-std::string LinuxPlatform::CurrentFolder() { return {}; }
-std::string LinuxPlatform::TempFolder() { return "/tmp"; }
-std::string LinuxPlatform::OwnExecutableFolder() { return {}; }
-std::string LinuxPlatform::CommandLine() { return commandLine_; }
-std::string LinuxPlatform::ArgumentText() { return argumentText_; }
-std::optional<std::string> LinuxPlatform::RegistryValue(const std::string&) { return {}; }
-bool LinuxPlatform::ElevationFlag() { return false; }
-bool LinuxPlatform::LanConnected() { return true; }
-std::string LinuxPlatform::RegistryFilePath() { return {}; }
+
+namespace {
+
+constexpr const char* kInternetSettings =
+    "software\\microsoft\\windows\\currentversion\\internet settings\\";
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string HomeFolder() {
+    std::string home = Env("HOME");
+    if (!home.empty()) return home;
+    if (const passwd* entry = ::getpwuid(::geteuid()); entry && entry->pw_dir) return entry->pw_dir;
+    return "/tmp";
+}
+
+// Folders are text prefixes: no trailing "/" (the root gives "").
+std::string WithoutTrailingSlash(std::string folder) {
+    while (!folder.empty() && folder.back() == '/') folder.pop_back();
+    return folder;
+}
+
+std::string Trim(std::string_view text) {
+    size_t begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string_view::npos) return {};
+    size_t end = text.find_last_not_of(" \t\r\n");
+    return std::string(text.substr(begin, end - begin + 1));
+}
+
+// Registry paths compare without regard to case, as the registry does.
+std::string FoldCase(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+// A registry key as written in the file: an optional hive name in front is dropped.
+std::string NormalKey(std::string_view key) {
+    std::string folded = FoldCase(Trim(key));
+    for (const char* hive : {"hkey_current_user\\", "hkcu\\"}) {
+        if (folded.starts_with(hive)) return folded.substr(std::string_view(hive).size());
+    }
+    return folded;
+}
+
+std::optional<std::string> RegistryFileValue(const std::string& path, const std::string& key) {
+    std::ifstream file(path);
+    if (!file) return std::nullopt;
+    std::optional<std::string> found;
+    std::string line;
+    while (std::getline(file, line)) {
+        std::string trimmed = Trim(line);
+        if (trimmed.empty() || trimmed.front() == '#') continue;
+        size_t eq = trimmed.find('=');
+        if (eq == std::string::npos) continue;
+        if (NormalKey(trimmed.substr(0, eq)) == key) found = Trim(trimmed.substr(eq + 1));
+    }
+    return found;
+}
+
+// "http://host:port/" -> "host:port".
+std::string ProxyFromEnvironment(const char* lower, const char* upper) {
+    std::string value = Env(lower);
+    if (value.empty()) value = Env(upper);
+    value = Trim(value);
+    size_t scheme = value.find("://");
+    if (scheme != std::string::npos) value.erase(0, scheme + 3);
+    while (!value.empty() && value.back() == '/') value.pop_back();
+    return value;
+}
+
+// The Internet settings of the environment: http_proxy and https_proxy.
+std::optional<std::string> EnvironmentInternetSetting(const std::string& name) {
+    std::string http = ProxyFromEnvironment("http_proxy", "HTTP_PROXY");
+    std::string https = ProxyFromEnvironment("https_proxy", "HTTPS_PROXY");
+    if (http.empty() && https.empty()) return std::nullopt;
+    if (name == "proxyenable") return "1";
+    if (name == "proxyserver") {
+        std::string server;
+        if (!http.empty()) server = "http=" + http;
+        if (!https.empty()) server += (server.empty() ? "" : ";") + std::string("https=") + https;
+        return server;
+    }
+    return std::nullopt;
+}
+
+// The argument text of a command line: what follows its first word (which may
+// be quoted) and the blanks after it.
+std::string TailAfterProgram(std::string_view line) {
+    size_t i = 0;
+    if (!line.empty() && line.front() == '"') {
+        size_t close = line.find('"', 1);
+        i = close == std::string_view::npos ? line.size() : close + 1;
+    } else {
+        i = line.find_first_of(" \t");
+        if (i == std::string_view::npos) i = line.size();
+    }
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    return std::string(line.substr(i));
+}
+
+}  // namespace
+
+void LinuxPlatform::SetArguments(int argc, const char* const* argv) {
+    std::string line = JoinCommandLine(argc, argv);
+    std::lock_guard<std::mutex> lock(mutex_);
+    commandLine_ = line;
+    argumentText_ = TailAfterProgram(line);
+}
+
+void LinuxPlatform::SetCommandLine(const std::string& commandLine) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    commandLine_ = commandLine;
+    argumentText_ = TailAfterProgram(commandLine);
+}
+
+std::string LinuxPlatform::AppDataFolder() {
+    std::string folder = Env("TESSRA_APPDATA");
+    if (folder.empty()) {
+        folder = Env("XDG_DATA_HOME");
+        // Relative XDG folders are invalid and ignored.
+        if (folder.empty() || folder.front() != '/') folder = HomeFolder() + "/.local/share";
+    }
+    return WithoutTrailingSlash(folder);
+}
+
+std::string LinuxPlatform::CommonAppDataFolder() {
+    std::string folder = Env("TESSRA_COMMON_APPDATA");
+    return WithoutTrailingSlash(folder.empty() ? "/var/lib" : folder);
+}
+
+std::string LinuxPlatform::CurrentFolder() {
+    std::string folder(4096, '\0');
+    while (::getcwd(folder.data(), folder.size()) == nullptr) {
+        if (errno != ERANGE) return ".";
+        folder.resize(folder.size() * 2);
+    }
+    folder.resize(std::char_traits<char>::length(folder.c_str()));
+    return folder;
+}
+
+std::string LinuxPlatform::TempFolder() {
+    for (const char* name : {"TEMP", "TMPDIR"}) {
+        std::string folder = Env(name);
+        if (!folder.empty()) return WithoutTrailingSlash(folder);
+    }
+    return "/tmp";
+}
+
+std::string LinuxPlatform::OwnExecutableFolder() {
+    std::string path(4096, '\0');
+    ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (n <= 0) return CurrentFolder();
+    path.resize(static_cast<size_t>(n));
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? CurrentFolder() : path.substr(0, slash);
+}
+
+std::string LinuxPlatform::CommandLine() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return commandLine_;
+}
+
+std::string LinuxPlatform::ArgumentText() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return argumentText_;
+}
+
+std::string LinuxPlatform::RegistryFilePath() {
+    std::string path = Env("TESSRA_REGISTRY");
+    if (!path.empty()) return path;
+    std::string config = Env("XDG_CONFIG_HOME");
+    if (config.empty() || config.front() != '/') config = HomeFolder() + "/.config";
+    return WithoutTrailingSlash(config) + "/Tessra/registry.cfg";
+}
+
+std::optional<std::string> LinuxPlatform::RegistryValue(const std::string& path) {
+    const std::string key = NormalKey(path);
+    const std::string file = RegistryFilePath();
+    if (std::optional<std::string> value = RegistryFileValue(file, key)) return value;
+    // Without a manual proxy in the file, the environment's proxy stands in for
+    // the Internet settings.
+    if (key.starts_with(kInternetSettings)) {
+        std::string name = key.substr(std::string_view(kInternetSettings).size());
+        if (name != "proxyenable" && name != "proxyserver") return std::nullopt;
+        const std::string settings(kInternetSettings);
+        if (RegistryFileValue(file, settings + "proxyenable") ||
+            RegistryFileValue(file, settings + "proxyserver"))
+            return std::nullopt;
+        return EnvironmentInternetSetting(name);
+    }
+    return std::nullopt;
+}
+
+bool LinuxPlatform::ElevationFlag() {
+    std::string forced = Env("TESSRA_ELEVATION");
+    if (forced == "0") return false;
+    if (forced == "1") return true;
+    return ::geteuid() != 0;
+}
+
+bool LinuxPlatform::DefaultRouteThroughLan(const std::string& routeTable) {
+    std::istringstream lines(routeTable);
+    std::string line;
+    std::getline(lines, line);  // column titles
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string iface, destination, gateway, flags, refCount, use, metric, mask;
+        if (!(fields >> iface >> destination >> gateway >> flags >> refCount >> use >> metric >>
+              mask))
+            continue;
+        const unsigned long routeFlags = std::strtoul(flags.c_str(), nullptr, 16);
+        const bool up = (routeFlags & 0x1) != 0;
+        if (up && destination == "00000000" && mask == "00000000" && iface != "lo") return true;
+    }
+    return false;
+}
+
+bool LinuxPlatform::LanConnected() {
+    std::ifstream file("/proc/net/route");
+    if (!file) return false;
+    std::stringstream text;
+    text << file.rdbuf();
+    return DefaultRouteThroughLan(text.str());
+}
+
 }  // namespace Sys

@@ -47,6 +47,9 @@ public:
     // Path of the registry stand-in file ($TESSRA_REGISTRY, else
     // $XDG_CONFIG_HOME/Tessra/registry.cfg, else ~/.config/Tessra/registry.cfg).
     static std::string RegistryFilePath();
+    // True when a route table in the form of /proc/net/route holds a default
+    // route that is up and goes through an interface other than loopback.
+    static bool DefaultRouteThroughLan(const std::string& routeTable);
 
 private:
     std::mutex mutex_;

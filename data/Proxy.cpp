@@ -1,0 +1,272 @@
+#include "data/Proxy.h"
+
+#include <curl/curl.h>
+#include <pacparser.h>
+
+#include <cstdarg>
+#include <mutex>
+
+#include "data/KeyValueLine.h"
+#include "data/ProgramSettings.h"
+#include "data/Text.h"
+#include "platform/CommandLine.h"
+#include "platform/Platform.h"
+
+namespace Data {
+
+namespace {
+
+constexpr size_t npos = std::string_view::npos;
+constexpr const char* kInternetSettings =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\";
+constexpr size_t kProxyServerChars = 1023;   // 1024-byte buffer with its terminator
+constexpr size_t kAutoConfigUrlChars = 253;  // 254-byte buffer with its terminator
+constexpr size_t kProxyAddressChars = 255;   // 256-character buffer of the transfer
+constexpr size_t kMaxScriptBytes = 1 << 20;
+constexpr const char* kAutoProxyAgent = "WinHTTP AutoProxy Sample/1.0";
+
+std::optional<std::string> InternetSetting(const char* name, size_t maxChars) {
+    std::optional<std::string> value =
+        Sys::Current().RegistryValue(std::string(kInternetSettings) + name);
+    // A value that does not fit its buffer counts as absent.
+    if (value && value->size() > maxChars) return std::nullopt;
+    return value;
+}
+
+// "host:port" -> host and port at the first ":"; without ":" the port stays.
+void SplitHostPort(std::string_view part, std::string& host, std::string& port) {
+    size_t colon = part.find(':');
+    if (colon == npos) {
+        host = std::string(part);
+        return;
+    }
+    host = std::string(part.substr(0, colon));
+    port = std::string(part.substr(colon + 1));
+}
+
+// --- automatic configuration -------------------------------------------------
+
+size_t CollectScript(char* data, size_t size, size_t count, void* target) {
+    auto* script = static_cast<std::string*>(target);
+    size_t bytes = size * count;
+    if (script->size() + bytes > kMaxScriptBytes) return 0;  // not a proxy script
+    script->append(data, bytes);
+    return bytes;
+}
+
+std::optional<std::string> FetchScript(const std::string& url) {
+    CURL* curl = curl_easy_init();
+    if (!curl) return std::nullopt;
+    std::string script;
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_PROXY, "");  // the script itself is fetched directly
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 10L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, kAutoProxyAgent);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, CollectScript);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &script);
+    CURLcode result = curl_easy_perform(curl);
+    curl_easy_cleanup(curl);
+    if (result != CURLE_OK) return std::nullopt;
+    return script;
+}
+
+// Host part of an address, as FindProxyForURL receives it.
+std::string HostOf(std::string_view url) {
+    size_t scheme = url.find("://");
+    std::string_view rest = scheme == npos ? url : url.substr(scheme + 3);
+    rest = rest.substr(0, rest.find_first_of("/?#"));
+    size_t at = rest.rfind('@');
+    if (at != npos) rest = rest.substr(at + 1);
+    if (rest.starts_with('[')) {
+        size_t close = rest.find(']');
+        return std::string(rest.substr(1, close == npos ? npos : close - 1));
+    }
+    return std::string(rest.substr(0, rest.find(':')));
+}
+
+int SilentPacErrors(const char*, va_list) { return 0; }
+
+std::mutex& PacMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+// The pacparser engine is one global JavaScript context: one evaluation at a time.
+std::optional<std::string> EvaluateScript(const std::string& script, const std::string& url) {
+    std::lock_guard<std::mutex> lock(PacMutex());
+    pacparser_set_error_printer(SilentPacErrors);
+    if (!pacparser_init()) return std::nullopt;
+    std::optional<std::string> answer;
+    if (pacparser_parse_pac_string(script.c_str())) {
+        std::string host = HostOf(url);
+        // The answer belongs to the engine: copy it before the context goes.
+        if (const char* found = pacparser_find_proxy(url.c_str(), host.c_str()))
+            answer = std::string(found);
+    }
+    pacparser_cleanup();
+    return answer;
+}
+
+// "PROXY a:1; SOCKS b:2; DIRECT" -> "a:1"; nothing without a PROXY entry.
+std::optional<std::string> FirstProxy(std::string_view answer) {
+    while (!answer.empty()) {
+        size_t semicolon = answer.find(';');
+        std::string entry = StripBoth(answer.substr(0, semicolon), " \t\r\n");
+        answer = semicolon == npos ? std::string_view() : answer.substr(semicolon + 1);
+        if (entry.size() > 5 && ToUpper(entry.substr(0, 5)) == "PROXY" &&
+            (entry[5] == ' ' || entry[5] == '\t')) {
+            std::string address = StripBoth(entry.substr(6), " \t");
+            if (!address.empty()) return address;
+        }
+    }
+    return std::nullopt;
+}
+
+// Keeps the last `count` characters (all when count reaches the length, none when it
+// is not positive).
+std::string Right(std::string_view text, long long count) {
+    if (count <= 0) return {};
+    if (static_cast<size_t>(count) >= text.size()) return std::string(text);
+    return std::string(text.substr(text.size() - static_cast<size_t>(count)));
+}
+
+}  // namespace
+
+void ReadProxySettings(const std::string& path, ProxySettings& settings) {
+    std::optional<std::vector<std::string>> pieces = ReadLinePieces(path, kTypedPieceChars);
+    if (!pieces) return;
+    for (const std::string& piece : *pieces) {
+        if (piece.find("ui_prop_proxy_") == std::string::npos) continue;
+        std::optional<TypedLine> line = ParseTypedLine(piece, "string");
+        if (!line) continue;
+        const std::string& name = line->name;
+        if (name == "ui_prop_proxy_http_server")
+            settings.httpHost = line->value;
+        else if (name == "ui_prop_proxy_http_port")
+            settings.httpPort = line->value;
+        else if (name == "ui_prop_proxy_https_server")
+            settings.httpsHost = line->value;
+        else if (name == "ui_prop_proxy_https_port")
+            settings.httpsPort = line->value;
+        else if (name == "ui_prop_proxy_which") {
+            if (line->value == "none")
+                settings.mode = 0;
+            else if (line->value == "system")
+                settings.mode = 1;
+            else if (line->value == "tessra")
+                settings.mode = 2;
+            else if (line->value == "signature")
+                settings.mode = 3;
+            else if (line->value == "pac")
+                settings.mode = 4;
+        }
+    }
+    if (!settings.httpHost.empty() && settings.httpPort.empty()) settings.httpPort = "80";
+    if (!settings.httpsHost.empty() && settings.httpsPort.empty()) settings.httpsPort = "443";
+}
+
+void ReadSystemProxy(ProxySettings& settings) {
+    std::optional<std::string> enable = InternetSetting("ProxyEnable", npos);
+    if (!enable || Atoi32(*enable) == 0) return;
+    const std::string server = InternetSetting("ProxyServer", kProxyServerChars).value_or("");
+    settings.httpHost.clear();
+    settings.httpPort.clear();
+    settings.httpsHost.clear();
+    settings.httpsPort.clear();
+    if (server.find('=') == std::string::npos) {
+        SplitHostPort(server, settings.httpHost, settings.httpPort);
+        settings.httpsHost = settings.httpHost;
+        settings.httpsPort = settings.httpPort;
+        return;
+    }
+    const size_t p = server.find("http=");
+    const size_t q = server.find("https=");
+    if (p != npos) {
+        // Up to the character before "https=" (the ";" between the parts).
+        size_t begin = p + 5;
+        std::string_view part;
+        if (q == npos || q < p)
+            part = std::string_view(server).substr(begin);
+        else if (q > begin)
+            part = std::string_view(server).substr(begin, q - 1 - begin);
+        SplitHostPort(part, settings.httpHost, settings.httpPort);
+    }
+    if (q != npos) SplitHostPort(server.substr(q + 6), settings.httpsHost, settings.httpsPort);
+}
+
+void ReadAutoProxy(std::string& result) {
+    std::optional<std::string> scriptUrl = InternetSetting("AutoConfigURL", kAutoConfigUrlChars);
+    if (!scriptUrl || scriptUrl->empty()) return;
+    std::optional<std::string> script = FetchScript(*scriptUrl);
+    if (!script) return;
+    std::optional<std::string> answer = EvaluateScript(*script, ProxyLookupUrl());
+    if (!answer) return;
+    if (std::optional<std::string> proxy = FirstProxy(*answer)) result = *proxy;
+}
+
+std::string ProxyLookupUrl() {
+    std::string k = Sys::Current().CommandLine();
+    const size_t h = k.find("http");
+    const size_t i = Sys::FindWord(k, "/install");
+    const size_t n = Sys::FindWord(k, "/N ");
+    long long m = static_cast<long long>(k.size());
+    if (h != npos) {
+        // The purchase form: the address up to a following "/purchase", without its scheme.
+        size_t purchase = Sys::FindWord(k, "/purchase", h);
+        if (purchase != npos) k.erase(purchase);
+        m = static_cast<long long>(k.size());
+        size_t scheme = k.find("://");
+        if (scheme != npos) k.erase(0, scheme + 3);
+        k = StripStart(k, " ");
+        k = StripStart(k, "\"");
+        k = StripEnd(k, " ");
+        k = StripEnd(k, "\"");
+    }
+    if (i != npos) {
+        size_t blank = k.rfind(' ');
+        if (blank != std::string::npos) k.erase(0, blank + 1);
+        k = StripBoth(k, " ");
+    }
+    if (n != npos) {
+        k = Right(k, m - static_cast<long long>(n) - 3);
+        k = StripBoth(RemoveAll(k, '"'), " ");
+    }
+    return "http://" + k;
+}
+
+ProxyChoice ChooseProxy() { return ChooseProxy(ProgramSettingsPath()); }
+
+ProxyChoice ChooseProxy(const std::string& programSettingsPath) {
+    ProxySettings settings;
+    ReadProxySettings(programSettingsPath, settings);
+    ProxyChoice choice;
+    if (settings.mode == 1) {
+        settings.httpHost.clear();
+        settings.httpPort.clear();
+        ReadSystemProxy(settings);
+        if (settings.httpHost.empty()) settings.mode = 0;
+    } else if (settings.mode == 2) {
+        settings.httpHost.clear();
+        settings.httpPort.clear();
+        ReadProxySettings(programSettingsPath, settings);
+        if (settings.httpHost.empty()) settings.mode = 0;
+    }
+    choice.mode = settings.mode;
+    if (settings.mode == 4) {
+        ReadAutoProxy(choice.address);
+    } else if (settings.mode >= 1 && settings.mode <= 3) {
+        // "signature" has no emptiness check: without a host the address is ":" alone.
+        choice.address = settings.httpHost + ":" + settings.httpPort;
+    }
+    if (choice.address.size() > kProxyAddressChars) choice.address.resize(kProxyAddressChars);
+    return choice;
+}
+
+}  // namespace Data
