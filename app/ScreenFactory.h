@@ -14,7 +14,7 @@ namespace App {
 using Data::EntryList;
 
 class ScreenFactory {
-public:
+  public:
     virtual ~ScreenFactory() = default;
     virtual int Welcome(Data::DownloadList& check) = 0;
     virtual int NoNetwork(Data::DownloadList& check) = 0;

@@ -1,0 +1,146 @@
+#include "app/Flows.h"
+
+#include <cstdio>
+
+#include "app/Launch.h"
+#include "app/Processes.h"
+#include "app/Settings.h"
+#include "data/SettingsFile.h"
+#include "data/Text.h"
+#include "download/TransferJob.h"
+#include "platform/CommandLine.h"
+#include "platform/Platform.h"
+
+namespace App {
+
+CheckedEntries ReadEntries(const Data::DownloadList& list) {
+    CheckedEntries out;
+    for (int i = 0; i < list.Count(); ++i) {
+        const Data::DownloadItem& item = list.Item(i);
+        auto entry = Data::ReadManifest(item.localPath, list);
+        // The screens need a product for every entry they show.
+        if (!entry || !entry->product) continue;
+        entry->installedVersion = item.installedVersion;
+        Data::UpdateEntry* e = entry.get();
+        out.owned.push_back(std::move(entry));
+        out.all.push_back(e);
+        (Data::OffersUpdate(*e) ? out.updates : out.current).push_back(e);
+    }
+    return out;
+}
+
+bool Flows::RunUpdateCheck(Data::DownloadList& list) {
+    Data::DownloadWorker worker;
+    worker.list = &list;
+    worker.notify = false;
+    return Data::RunList(worker);
+}
+
+Flows::Flows(ScreenFactory& screens, UpdateCheck check)
+    : screens_(screens), check_(std::move(check)) {}
+
+bool Flows::Check(Data::DownloadList& list) {
+    if (check_(list)) return true;
+    return CannotConnectLoop(list);
+}
+
+bool Flows::CannotConnectLoop(Data::DownloadList& check) {
+    for (;;) {
+        int result = screens_.NoNetwork(check);
+        if (result == 1) return true;
+        if (result == 2) return false;
+    }
+}
+
+bool Flows::AlertMode(bool hide) {
+    auto settings = Data::LoadSettingsFile(AlertSettingsPath());
+    if (!hide && screens_.Welcome(*settings) == 2) return false;
+    // Checked again even when the welcome screen's own check just succeeded.
+    if (!Check(*settings)) return false;
+    CheckedEntries entries = ReadEntries(*settings);
+    if (!entries.all.empty()) screens_.NoUpdatesAvail(entries.all);
+    return true;
+}
+
+void Flows::UpdateMode(const std::string& settingsPath, bool hide) {
+    Sys::Platform& sys = Sys::Current();
+    auto settings = Data::LoadSettingsFile(settingsPath);
+    int edition = Data::GetEditionCode(*settings);
+    if (edition == 7) {
+        sys.ShowMessage(kRequiredFileText, kErrorTitle);
+        return;
+    }
+    if (!Check(*settings)) return;
+    std::string prom = settings->GetValue("prom");
+    std::string camp = settings->GetValue("camp");
+
+    CheckedEntries entries = ReadEntries(*settings);
+    // Products whose manifest could not be used take no part in the counts.
+    size_t u = entries.updates.size();
+    size_t p = entries.all.size();
+    if (u < p && u == 0) {
+        if (!hide) screens_.NoUpdatesAvail(entries.current);
+        return;
+    }
+    int result = u < p ? screens_.UpdatesAvailable(entries.updates, entries.current)
+                       : screens_.AllUpdsAvail(entries.updates);
+    if (result != 1 || p == 0) return;
+
+    // Neither result is examined: a cancelled download still leads to the
+    // finished screen, which finds the files incomplete.
+    screens_.Progress(edition, entries.updates, prom, camp);
+    screens_.Finished(entries.updates);
+}
+
+void Flows::PurchaseMode() {
+    Sys::Platform& sys = Sys::Current();
+    std::string address = PurchaseAddress();
+    std::string fileName = PurchaseFileName(address);
+    // The installer path must name a file in the Downloads folder.
+    if (!UsableFileName(fileName)) {
+        sys.ShowMessage(BadAddressText(address), kErrorTitle);
+        return;
+    }
+
+    WaitForProgramExit(kTaxProgramName);
+
+    std::string settingsPath = PurchaseSettingsPath();
+    if (!WriteSettingsLines(settingsPath, PurchaseSettingsLines(PurchaseStateCode(address)))) {
+        sys.ShowMessage(CannotWriteText(settingsPath), kErrorTitle);
+        return;
+    }
+    auto settings = Data::LoadSettingsFile(settingsPath);
+    if (!Check(*settings)) return;
+    CheckedEntries entries = ReadEntries(*settings);
+    int edition = Data::GetEditionCode(*settings);
+    // Cancelled downloads: nothing installed, the settings file stays.
+    if (screens_.Progress(edition, entries.updates, "", "") == 2) return;
+
+    std::string installer =
+        sys.CommonAppDataFolder() + Data::kTessraSuffix + "Downloads/" + fileName;
+    bool elevation = sys.ElevationFlag();
+    if (elevation) sys.ShowMessage(kStateDownloadCompleteText, kStateDownloadCompleteTitle);
+    RunAndWait(installer, " /v\"RUN=/G\"", elevation ? kShowNormal : kShow);
+    std::remove(settingsPath.c_str());
+    LaunchTaxProgram();
+}
+
+void Flows::ReinstallMode(const std::string& argumentText) {
+    size_t found = Sys::FindWord(argumentText, "-reinstall");
+    std::string codesText = Data::StripStart(argumentText, "-reinstall ");
+    std::vector<std::string> codes;
+    for (size_t i = found == std::string::npos ? 0 : found; i < codesText.size(); i += 3)
+        codes.push_back(codesText.substr(i, 2));
+
+    for (const auto& code : codes) {
+        if (!UninstallState(code)) {
+            // Modules already removed stay removed; the tax program is not started.
+            Sys::Current().ShowMessage(kReinstallProblemText, kReinstallProblemTitle);
+            return;
+        }
+    }
+    for (const auto& code : codes) ReinstallState(code);
+    LaunchTaxProgram();
+}
+
+}  // namespace App

@@ -1,0 +1,85 @@
+#include "app/Launch.h"
+
+#include <cstdio>
+
+#include "data/KeyValueLine.h"
+#include "data/Text.h"
+#include "platform/CommandLine.h"
+#include "platform/Platform.h"
+
+namespace App {
+
+void RunAndWait(const std::string& file, const std::string& parameters, int show,
+                const std::function<void()>& repaint) {
+    Sys::StartRequest request;
+    request.file = file;
+    request.parameters = parameters;
+    request.verb = Sys::Current().ElevationFlag() ? "runas" : "";
+    request.show = show;
+    request.wait = true;
+    auto handle = Sys::Current().Start(request);
+    if (!handle) return;
+    while (!handle->Wait(500)) {
+        if (repaint) repaint();
+    }
+}
+
+std::string TaxProgramParameters(const std::string& commandLine) {
+    std::string parameters;
+    size_t n = Sys::FindWord(commandLine, "/N");
+    if (n != std::string::npos) {
+        std::string server = Data::RemoveAll(commandLine.substr(n + 2), '"');
+        parameters = " /N " + Data::StripBoth(server, " ");
+    }
+    parameters += " /mru";
+    return parameters;
+}
+
+void LaunchTaxProgram() {
+    Sys::Platform& sys = Sys::Current();
+    std::string folder = sys.CurrentFolder();
+    std::remove((folder + "/download.cfg").c_str());
+    std::remove((folder + "/purchase.cfg").c_str());
+
+    Sys::StartRequest request;
+    request.file = sys.OwnExecutableFolder() + "/Tessra.exe";
+    request.parameters = TaxProgramParameters(sys.CommandLine());
+    request.verb = "";  // the tax program never runs with raised rights
+    request.show = kShow;
+    request.wait = false;
+    sys.Start(request);
+}
+
+std::string ProductCodeFilePath(const std::string& code) {
+    return Sys::Current().CommonAppDataFolder() + Data::kTessraSuffix + code + ".txt";
+}
+
+std::string StateInstallerPath(const std::string& code) {
+    return Sys::Current().CommonAppDataFolder() + Data::kTessraSuffix + "Downloads/Tessra" + code +
+           ".exe";
+}
+
+bool UninstallParameters(const std::string& code, std::string& parameters) {
+    auto pieces = Data::ReadLinePieces(ProductCodeFilePath(code), Data::kTypedPieceChars);
+    if (!pieces) return false;
+    parameters = "/x";
+    for (const auto& piece : *pieces) {
+        parameters += piece;
+        parameters = Data::StripEnd(parameters, "\n");
+    }
+    parameters += " /passive";
+    return true;
+}
+
+bool UninstallState(const std::string& code) {
+    std::string parameters;
+    if (!UninstallParameters(code, parameters)) return false;
+    RunAndWait("msiexec.exe", parameters, kShow);
+    return true;
+}
+
+void ReinstallState(const std::string& code) {
+    RunAndWait(StateInstallerPath(code), "/v\"RUN=/G\"", kShow);
+}
+
+}  // namespace App
