@@ -19,16 +19,17 @@ struct DownloadWorker;
 struct TransferFile {
     std::string path;
     FILE* stream = nullptr;
-    int32_t pendingBytes = 0;         // received but not yet reported
+    int32_t pendingBytes = 0;          // received but not yet reported
     DownloadWorker* worker = nullptr;  // for notify and cancel
 };
 
 struct DownloadWorker {
     const DownloadList* list = nullptr;
-    bool notify = false;                 // progress records and WriteWithProgress
-    DownloadMsgSink* sink = nullptr;     // where records go when notify is on
+    bool notify = false;                       // progress records and WriteWithProgress
+    DownloadMsgSink* sink = nullptr;           // where records go when notify is on
     std::atomic<bool> cancelRequested{false};  // sticky cancel flag
-    long lowSpeedTimeSeconds = 30;       // stall limit; tests shorten it
+    long lowSpeedTimeSeconds = 30;             // stall limit; tests shorten it
+    bool finishedPosted = false;               // a cancel posts the finished record once
 };
 
 bool RunList(DownloadWorker& worker);

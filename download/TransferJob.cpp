@@ -1,0 +1,280 @@
+#include "download/TransferJob.h"
+
+#include <curl/curl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <vector>
+
+#include "data/ProblemText.h"
+#include "data/Proxy.h"
+#include "platform/Platform.h"
+
+namespace Data {
+
+namespace {
+
+// Title of the message boxes that report a refused option.
+constexpr const char* kAppTitle = "Tessra Software Manager";
+
+// Sizes travel as signed 32-bit numbers; files above 2 GiB are clamped, never wrapped.
+int32_t Clamp32(int64_t value) {
+    if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(value);
+}
+
+// Size of the local file; a missing file counts as 0.
+int64_t PresentSize(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return 0;
+    return static_cast<int64_t>(st.st_size);
+}
+
+// "txt" at an index greater than 0: manifests and other small answers of the server.
+bool IsTextDownload(const std::string& localPath) {
+    size_t pos = localPath.find("txt");
+    return pos != std::string::npos && pos > 0;
+}
+
+void Post(DownloadWorker& worker, std::unique_ptr<DownloadMsg> msg) {
+    if (worker.notify && worker.sink) worker.sink->Post(std::move(msg));
+}
+
+// A cancel ends the record sequence with the finished record, once, whichever
+// callback notices it first.
+void PostCancelFinished(DownloadWorker& worker) {
+    if (worker.finishedPosted) return;
+    worker.finishedPosted = true;
+    Post(worker, MakeFinishedMsg());
+}
+
+bool Cancelled(const DownloadWorker* worker) {
+    return worker && worker->cancelRequested.load(std::memory_order_relaxed);
+}
+
+void OptionFailed(const char* text) {
+    Sys::Current().ShowMessage(text, kAppTitle, Sys::MessageIcon::None);
+}
+
+template <typename T>
+void SetOption(CURL* handle, CURLoption option, T value, const char* failure) {
+    if (curl_easy_setopt(handle, option, value) != CURLE_OK) OptionFailed(failure);
+}
+
+// Polled by libcurl about once a second and on every loop turn, also while no
+// byte arrives, so a stalled transfer stops soon after a cancel.
+int CancelPoll(void* target, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* file = static_cast<TransferFile*>(target);
+    if (!Cancelled(file->worker)) return 0;
+    PostCancelFinished(*file->worker);
+    return 1;
+}
+
+bool OpenStream(TransferFile& file) {
+    if (file.stream) return true;
+    file.stream = std::fopen(file.path.c_str(), "ab");
+    return file.stream != nullptr;
+}
+
+constexpr size_t kWriteFailed = static_cast<size_t>(-1);
+
+void InitOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_ALL); });
+}
+
+}  // namespace
+
+std::string UserAgentText(const DownloadList& list) {
+    return "TessraSWM " + list.GetValue("prom") + " " + list.GetValue("camp");
+}
+
+void ShowProblem(int code) {
+    ProblemMessage message = ProblemFor(code);
+    Sys::Current().ShowMessage(message.text, message.title, Sys::MessageIcon::Exclamation);
+}
+
+size_t WritePlain(char* data, size_t size, size_t count, void* target) {
+    auto* file = static_cast<TransferFile*>(target);
+    if (!OpenStream(*file)) return kWriteFailed;
+    return std::fwrite(data, size, count, file->stream) * size;
+}
+
+size_t WriteWithProgress(char* data, size_t size, size_t count, void* target) {
+    auto* file = static_cast<TransferFile*>(target);
+    if (Cancelled(file->worker)) {
+        PostCancelFinished(*file->worker);
+        return kWriteFailed;
+    }
+    if (!OpenStream(*file)) return kWriteFailed;
+    const int64_t chunk = static_cast<int64_t>(size) * static_cast<int64_t>(count);
+    file->pendingBytes = Clamp32(static_cast<int64_t>(file->pendingBytes) + chunk);
+    if (file->worker) {
+        Post(*file->worker,
+             std::make_unique<InProgressDownloadMsg>(file->path, file->pendingBytes));
+    }
+    file->pendingBytes = 0;
+    return std::fwrite(data, size, count, file->stream) * size;
+}
+
+bool CheckTextDownload(const std::string& path) {
+    if (path.find(".txt") == std::string::npos) return true;
+    FILE* in = std::fopen(path.c_str(), "r");
+    if (!in) return false;
+    char line[255];
+    bool any = false, plausible = false;
+    while (std::fgets(line, sizeof line, in)) {
+        if (!any) plausible = std::strstr(line, "roduct") != nullptr;
+        any = true;
+    }
+    std::fclose(in);
+    return any && plausible;
+}
+
+void MakeParentDirectories(const std::string& path) {
+    size_t last = path.rfind('/');
+    if (last == std::string::npos) return;
+    const std::string folder = path.substr(0, last + 1);
+
+    // Every folder of the chain, outermost first, without its trailing "/".
+    // The root ("/" of an absolute path) is never created.
+    std::vector<std::string> chain;
+    for (size_t pos = folder.find('/', 1); pos != std::string::npos;
+         pos = folder.find('/', pos + 1)) {
+        if (folder[pos - 1] == '/') continue;  // "//" adds no level
+        chain.push_back(folder.substr(0, pos));
+    }
+    if (folder[0] != '/' && chain.empty()) chain.push_back(folder.substr(0, last));
+
+    // Walk up to the first folder that exists, then create downward.
+    size_t missing = chain.size();
+    while (missing > 0 && ::access(chain[missing - 1].c_str(), F_OK) != 0) --missing;
+    for (size_t i = missing; i < chain.size(); ++i) {
+        if (::mkdir(chain[i].c_str(), 0777) != 0 && errno != EEXIST) return;
+    }
+}
+
+CURL* ConfigureTransfer(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
+                        TransferFile& file, int32_t proxyMode, const std::string& proxyAddress,
+                        const std::string& userAgent) {
+    if (!handle) return nullptr;
+    const curl_off_t present = PresentSize(file.path);
+    const curl_write_callback writeFunction = worker.notify ? WriteWithProgress : WritePlain;
+
+    curl_easy_setopt(handle, CURLOPT_USERAGENT, userAgent.c_str());
+    SetOption(handle, CURLOPT_CRLF, 0L, "setting carriage return failed");
+    SetOption(handle, CURLOPT_WRITEDATA, static_cast<void*>(&file), "ftpfile failed");
+    SetOption(handle, CURLOPT_CONNECTTIMEOUT, 30L, "Connecttimeout failed");
+    SetOption(handle, CURLOPT_FOLLOWLOCATION, 1L, "follow location failed");
+    SetOption(handle, CURLOPT_BUFFERSIZE, 16384L, "no buffer failed");
+    SetOption(handle, CURLOPT_LOW_SPEED_TIME, worker.lowSpeedTimeSeconds, "speed time failed");
+    SetOption(handle, CURLOPT_LOW_SPEED_LIMIT, 1L, "speed limit failed");
+    SetOption(handle, CURLOPT_FAILONERROR, 1L, "Set fail on error failed");
+    SetOption(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1),
+              "HTTP version 1.1 failed");
+    SetOption(handle, CURLOPT_RESUME_FROM_LARGE, present, "resume failed");
+    if (present == 0) {
+        SetOption(handle, CURLOPT_RANGE, static_cast<const char*>(nullptr),
+                  "disabling range failed");
+    }
+    SetOption(handle, CURLOPT_WRITEFUNCTION, writeFunction, "write function failed");
+    // Without a proxy option libcurl would take one from the http_proxy
+    // environment; an empty text means a direct connection, and it also clears
+    // a proxy that an earlier transfer of this handle set.
+    SetOption(handle, CURLOPT_PROXY, proxyMode >= 1 && proxyMode <= 4 ? proxyAddress.c_str() : "",
+              "setting proxy server failed");
+    SetOption(handle, CURLOPT_URL, item.url.c_str(), "url failed");
+
+    // The worker's cancel is also polled while no data arrives.
+    if (worker.notify) {
+        SetOption(handle, CURLOPT_XFERINFOFUNCTION, CancelPoll, "progress function failed");
+        SetOption(handle, CURLOPT_XFERINFODATA, static_cast<void*>(&file), "progress data failed");
+        SetOption(handle, CURLOPT_NOPROGRESS, 0L, "progress failed");
+    }
+    // Timeouts must not raise signals in a program with a worker thread.
+    SetOption(handle, CURLOPT_NOSIGNAL, 1L, "no signal failed");
+    return handle;
+}
+
+bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
+               const std::string& localPath, int32_t expectedSize, const std::string& userAgent) {
+    const bool text = IsTextDownload(localPath);
+    if (text) ::unlink(localPath.c_str());  // text downloads are always fetched whole
+
+    // Only a known, positive size can make a file complete: a negative one
+    // would otherwise pass for a finished download without any transfer.
+    if (expectedSize > 0 && PresentSize(localPath) >= static_cast<int64_t>(expectedSize)) {
+        return true;
+    }
+    if (Cancelled(&worker)) {
+        PostCancelFinished(worker);
+        return false;
+    }
+
+    const ProxyChoice proxy = ChooseProxy();
+    TransferFile file;
+    file.path = localPath;
+    file.worker = &worker;
+    if (!ConfigureTransfer(handle, worker, item, file, proxy.mode, proxy.address, userAgent)) {
+        return false;
+    }
+
+    CURLcode result = curl_easy_perform(handle);
+    // Whatever ended it, a cancelled transfer counts as the write error of a
+    // stopped write and is never reported to the user.
+    if (result != CURLE_OK && Cancelled(&worker)) {
+        result = CURLE_WRITE_ERROR;
+        PostCancelFinished(worker);
+    } else if (result != CURLE_OK && !text) {
+        ShowProblem(static_cast<int>(result));
+    }
+
+    if (file.stream) {
+        if (std::fclose(file.stream) != 0 && result == CURLE_OK && !text) {
+            // Data that never reached the disk is a write failure, not a success.
+            result = CURLE_WRITE_ERROR;
+            ShowProblem(static_cast<int>(result));
+        }
+        file.stream = nullptr;
+    }
+
+    if (text) return CheckTextDownload(localPath);
+    return result == CURLE_OK;
+}
+
+bool RunList(DownloadWorker& worker) {
+    if (!worker.list) return false;
+    InitOnce();
+    worker.finishedPosted = false;
+    CURL* handle = curl_easy_init();
+    const DownloadList& list = *worker.list;
+
+    for (int index = 0; index < list.Count(); ++index) {
+        const DownloadItem& item = list.Item(index);
+        const std::string userAgent = UserAgentText(list);
+        const int64_t present = PresentSize(item.localPath);
+        Post(worker, std::make_unique<StartDownloadMsg>(item.localPath, Clamp32(present),
+                                                        item.expectedSize));
+        if (item.expectedSize > 0 && present >= static_cast<int64_t>(item.expectedSize)) continue;
+
+        MakeParentDirectories(item.localPath);
+        if (!FetchItem(handle, worker, item, item.localPath, item.expectedSize, userAgent)) {
+            if (handle) curl_easy_cleanup(handle);
+            return false;
+        }
+    }
+
+    if (!worker.finishedPosted) {
+        worker.finishedPosted = true;
+        Post(worker, MakeFinishedMsg());
+    }
+    if (handle) curl_easy_cleanup(handle);
+    return true;
+}
+
+}  // namespace Data

@@ -1,0 +1,131 @@
+#include "download/UpdateAddress.h"
+
+#include "data/Text.h"
+#include "platform/CommandLine.h"
+#include "platform/Platform.h"
+
+namespace Data {
+
+namespace {
+
+constexpr const char* kEditionValue = "SOFTWARE\\ZVN\\2007\\Edition";
+constexpr size_t kEditionBufferBytes = 254;
+
+// The server named after the first "/N "; in install mode only its last word.
+std::string HostText(const std::string& commandLine, bool installMode) {
+    size_t n = Sys::FindWord(commandLine, "/N ");
+    if (n == std::string::npos) return {};
+    std::string host = RemoveAll(std::string_view(commandLine).substr(n + 3), '"');
+    if (installMode) {
+        size_t blank = host.rfind(' ');
+        if (blank != std::string::npos) host = host.substr(blank + 1);
+    }
+    return host;
+}
+
+// The edition as stored for the installer; a value that does not fit the
+// reader's buffer counts as missing.
+std::string RegistryEdition() {
+    std::string value = Sys::Current().RegistryValue(kEditionValue).value_or("");
+    if (value.size() >= kEditionBufferBytes) return {};
+    return value;
+}
+
+std::string LastSegment(const std::string& address) {
+    size_t slash = address.rfind('/');
+    return slash == std::string::npos ? address : address.substr(slash + 1);
+}
+
+std::string ProductCode(const UpdateEntry& entry) {
+    return entry.product ? entry.product->code : std::string();
+}
+
+}  // namespace
+
+std::string EditionLetter(int32_t edition) {
+    switch (edition) {
+        case 1:
+            return "c";
+        case 2:
+            return "l";
+        case 3:
+            return "f";
+        case 4:
+            return "p";
+        case 5:
+            return "s";
+        case 6:
+        case 7:
+            return "b";
+        default:
+            return {};
+    }
+}
+
+std::string ServerFileName(const std::string& productCode, int32_t edition) {
+    std::string name = "upd.exe";
+    if (productCode == "INST") name = "inst" + name;
+    if (productCode == "HLP") name = "hlp" + name;
+    if (productCode == "US" || productCode == "HLP") name = EditionLetter(edition) + name;
+    return name;
+}
+
+std::string NormalLocalInstallerPath(const UpdateEntry& entry) {
+    return Sys::Current().CurrentFolder() + "/Update/" + ProductCode(entry) +
+           std::to_string(entry.installedVersion) + std::to_string(entry.offeredVersion) +
+           EditionLetter(entry.edition) + "upd.exe";
+}
+
+std::string StateAddress(const std::string& commandLine) {
+    size_t h = commandLine.find("http");
+    if (h == std::string::npos) return {};
+    size_t start = h > 0 ? h - 1 : 0;
+    // The purchase switch that follows the address is not part of it.
+    size_t end = Sys::FindWord(commandLine, "/purchase", h);
+    std::string tail =
+        commandLine.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    tail = StripStart(tail, " ");
+    tail = StripStart(tail, "\"");
+    tail = StripEnd(tail, " ");
+    return StripEnd(tail, "\"");
+}
+
+void AddUpdateItem(DownloadList& list, const UpdateEntry& entry, const std::string& prom,
+                   const std::string& camp) {
+    if (!OffersUpdate(entry)) return;
+
+    const std::string commandLine = Sys::Current().CommandLine();
+    const bool installMode = Sys::HasWord(commandLine, "/install");
+    const std::string code = ProductCode(entry);
+
+    std::string address = StripEnd("http://" + HostText(commandLine, installMode), " ");
+    address += "/updates/" + std::to_string(entry.year) + "/win/" + code + "/";
+    if (installMode) address += RegistryEdition() + "/";
+    address += std::to_string(entry.installedVersion) + "/" + ServerFileName(code, entry.edition);
+    address = ToLower(address);
+
+    std::string localPath = installMode
+                                ? Sys::Current().TempFolder() + "/Update/" + code + "upd.exe"
+                                : NormalLocalInstallerPath(entry);
+
+    if (Sys::HasWord(commandLine, "http")) {
+        address = StateAddress(commandLine);
+        localPath = Sys::Current().CommonAppDataFolder() + kTessraSuffix + "Downloads/" +
+                    LastSegment(address);
+    }
+
+    DownloadItem item;
+    item.url = address;
+    item.localPath = localPath;
+    item.productCode = code;
+    item.prom = prom;
+    item.camp = camp;
+    item.expectedSize = entry.size;
+    item.installedVersion = entry.installedVersion;
+    item.year = entry.year;
+    list.AppendItem(std::move(item));
+    list.SetValue("prom", prom);
+    list.SetValue("camp", camp);
+}
+
+}  // namespace Data
