@@ -58,8 +58,9 @@ void BuildAddress(PendingRecord& record) {
     const size_t n = Sys::FindWord(commandLine, "/N ");
     const std::string year = std::to_string(record.year);
 
-    if (h != npos && a == npos) {
+    if (h != npos && (a == npos || record.isAlert != "true")) {
         // Purchase: the state installer's address with "ver.txt" as its file name.
+        // A purchase that follows an alert ("/alert" also given) is still a purchase.
         record.address = PurchaseManifestAddress(commandLine);
         record.output = CommonDataPath("Downloads/ver.txt");
         return;

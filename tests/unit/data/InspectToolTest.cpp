@@ -1,0 +1,133 @@
+// tessra-swm-inspect run as a real process.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "TestSupport.h"
+
+extern char** environ;
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out, err;
+};
+
+class InspectToolTest : public ::testing::Test {
+  protected:
+    ToolRun Inspect(const std::vector<std::string>& args,
+                    const std::map<std::string, std::string>& env = {}) {
+        std::vector<std::string> envText;
+        for (char** e = environ; *e; ++e) {
+            std::string entry = *e;
+            std::string name = entry.substr(0, entry.find('='));
+            if (!env.count(name) && !name.starts_with("TESSRA_")) envText.push_back(entry);
+        }
+        for (const auto& [name, value] : env) envText.push_back(name + "=" + value);
+        std::vector<char*> envp;
+        for (std::string& entry : envText) envp.push_back(entry.data());
+        envp.push_back(nullptr);
+
+        std::vector<std::string> argText = {INSPECT_TOOL};
+        argText.insert(argText.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& arg : argText) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+
+        const std::string outPath = dir / "out.txt", errPath = dir / "err.txt";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        pid_t pid = 0;
+        ToolRun run;
+        int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(spawned, 0);
+        if (spawned != 0) return run;
+        int status = 0;
+        waitpid(pid, &status, 0);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = DataTest::ReadFile(outPath);
+        run.err = DataTest::ReadFile(errPath);
+        return run;
+    }
+    nlohmann::json Json(const ToolRun& run) {
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        return nlohmann::json::parse(run.out, nullptr, false);
+    }
+    DataTest::TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(InspectToolTest, SettingsWithCommandLineAndUnreadableFile) {
+    DataTest::WriteFile(
+        dir / "req.cfg",
+        "edition=Premium\r\nprom=P\r\ncamp=C\r\nyear=2007\r\nproduct=us\r\n"
+        "ver=ver.txt\r\noutput=/o/us.txt\r\nfile-bytes=0\r\ninstalled-ver=0100\r\n");
+    nlohmann::json result =
+        Json(Inspect({"settings", dir / "req.cfg", "--command-line",
+                      "/opt/install/bin/tessra-swm " + (dir / "req.cfg") + " /N Upd.Example"}));
+    EXPECT_EQ(result["edition"], 4);
+    EXPECT_EQ(result["values"]["EDITION"], "Premium");
+    ASSERT_EQ(result["items"].size(), 1u);
+    EXPECT_EQ(result["items"][0]["url"], "http://upd.example/updates/2007/win/us/100/ver.txt");
+    EXPECT_EQ(result["items"][0]["installedVersion"], 100);
+
+    EXPECT_EQ(Json(Inspect({"settings", dir / "missing.cfg"})),
+              nlohmann::json::parse(R"({"edition": 7, "values": {}, "items": []})"));
+}
+
+TEST_F(InspectToolTest, ProductProblemManifestAndMark) {
+    EXPECT_EQ(Json(Inspect({"product", "hlp"})),
+              nlohmann::json::parse(R"({"code": "HLP", "name": "Help Files"})"));
+    EXPECT_TRUE(Json(Inspect({"product", "TX"})).is_null());
+    EXPECT_EQ(Json(Inspect({"problem", "35"}))["title"], "Unexpected error");
+
+    DataTest::WriteFile(dir / "ver.txt", "product=ny\nVersion=12\nSIZE=5\n");
+    nlohmann::json manifest = Json(Inspect({"manifest", dir / "ver.txt"}));
+    EXPECT_EQ(manifest["product"]["name"], "New York");
+    EXPECT_EQ(manifest["offeredVersion"], 12);
+    EXPECT_EQ(manifest["edition"], 7);
+    EXPECT_EQ(manifest["installedVersion"], -1);
+    EXPECT_TRUE(Json(Inspect({"manifest", dir / "none.txt"})).is_null());
+
+    EXPECT_EQ(Json(Inspect({"mark-updated", dir / "none.cfg"}))["rewritten"], false);
+}
+
+TEST_F(InspectToolTest, ProxyFromTheDataFolderOfTheEnvironment) {
+    DataTest::WriteFile(dir / "home/Tessra/2007/ts07.cfg",
+                        "string:ui_prop_proxy_which=tessra\nstring:ui_prop_proxy_http_server=px\n");
+    nlohmann::json result = Json(Inspect(
+        {"proxy"}, {{"TESSRA_APPDATA", dir / "home"}, {"TESSRA_REGISTRY", dir / "reg.cfg"}}));
+    EXPECT_EQ(result, nlohmann::json::parse(R"({"mode": 2, "address": "px:80"})"));
+
+    nlohmann::json none = Json(Inspect({"proxy"}, {{"TESSRA_APPDATA", dir / "nowhere"}}));
+    EXPECT_EQ(none, nlohmann::json::parse(R"({"mode": 0, "address": null})"));
+}
+
+TEST_F(InspectToolTest, BadUsageGivesStatusTwoAndOneLine) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{},
+                                               {"frobnicate"},
+                                               {"problem", "x"},
+                                               {"problem"},
+                                               {"settings", "a", "b"},
+                                               {"settings", "a", "--command-line"},
+                                               {"product", "us", "--settings", "x"}}) {
+        ToolRun run = Inspect(args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
+}

@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+#include "data/Manifest.h"
+
+using namespace Data;
+
+namespace {
+
+class ManifestTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<UpdateEntry> Read(const std::string& text) {
+        std::string path = dir / "ver.txt";
+        DataTest::WriteFile(path, text);
+        return ReadManifest(path, list);
+    }
+    DataTest::TempDir dir;
+    DownloadList list;
+};
+
+}  // namespace
+
+TEST_F(ManifestTest, KeysInAnyCaseAndTheProductFromTheListsCatalogue) {
+    list.SetValue("edition", "standard");
+    auto entry = Read("product=ny\r\nVersion=12\r\n  year = 2007 \r\nSize=1048576\r\n");
+    ASSERT_TRUE(entry);
+    ASSERT_NE(entry->product, nullptr);
+    EXPECT_EQ(entry->product, list.Catalog().FindProduct("NY"));
+    EXPECT_EQ(entry->product->name, "New York");
+    EXPECT_EQ(entry->offeredVersion, 12);
+    EXPECT_EQ(entry->year, 2007);
+    EXPECT_EQ(entry->size, 1048576);
+    EXPECT_EQ(entry->edition, 5);
+    EXPECT_EQ(entry->installedVersion, -1);
+    EXPECT_EQ(entry->message, "");
+}
+
+TEST_F(ManifestTest, LastLineOfAKeyWinsAndMessagesKeepTheirEqualsSigns) {
+    auto entry = Read(
+        "PRODUCT=US\nMESSAGE=first\nMESSAGE=Federal update: fixes e-file = faster\n"
+        "VERSION=101\n#VERSION=999\n # not a comment=x\nVERSION=102\n");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->message, "Federal update: fixes e-file = faster");
+    EXPECT_EQ(entry->offeredVersion, 102);
+    EXPECT_EQ(entry->edition, 7);  // the list has no edition
+}
+
+TEST_F(ManifestTest, CommentedVersionChangesNothing) {
+    auto entry = Read("product=us\n#VERSION=500\n");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->offeredVersion, 0);
+}
+
+TEST_F(ManifestTest, MissingNumbersAreZeroAndUnknownProductHasNone) {
+    auto entry = Read("product=tx\nmessage=\r\n");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->product, nullptr);
+    EXPECT_EQ(entry->year, 0);
+    EXPECT_EQ(entry->offeredVersion, 0);
+    EXPECT_EQ(entry->size, 0);
+    EXPECT_EQ(entry->message, "");
+    entry->installedVersion = 0;
+    EXPECT_FALSE(OffersUpdate(*entry));
+}
+
+TEST_F(ManifestTest, LongLinesAreCutAt1022Characters) {
+    std::string message(1100, 'm');
+    auto entry = Read("PRODUCT=HLP\nMESSAGE=" + message + "\n");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->message, std::string(1022 - 8, 'm'));
+
+    // The rest of a cut line is a line of its own.
+    auto split = Read("MESSAGE=" + std::string(1014, 'x') + "VERSION=7\n");
+    ASSERT_TRUE(split);
+    EXPECT_EQ(split->offeredVersion, 7);
+}
+
+TEST_F(ManifestTest, HugeOrNegativeNumbersAreClamped) {
+    auto entry = Read("VERSION=123456789012345\nSIZE=-99999999999\nYEAR=-5\n");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->offeredVersion, INT32_MAX);
+    EXPECT_EQ(entry->size, INT32_MIN);
+    EXPECT_EQ(entry->year, -5);
+}
+
+TEST_F(ManifestTest, FileThatCannotBeOpenedGivesNoEntry) {
+    EXPECT_EQ(ReadManifest(dir / "missing.txt", list), nullptr);
+}
+
+TEST(UpdateRule, OfferedGreaterThanInstalledComparedAsSignedNumbers) {
+    UpdateEntry entry;
+    entry.installedVersion = 100;
+    entry.offeredVersion = 100;
+    EXPECT_FALSE(OffersUpdate(entry));
+    entry.offeredVersion = 101;
+    EXPECT_TRUE(OffersUpdate(entry));
+    entry.offeredVersion = -5;
+    EXPECT_FALSE(OffersUpdate(entry));
+    entry.installedVersion = INT32_MIN;
+    entry.offeredVersion = INT32_MAX;
+    EXPECT_TRUE(OffersUpdate(entry));
+}

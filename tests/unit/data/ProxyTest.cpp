@@ -1,0 +1,260 @@
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "TestSupport.h"
+#include "data/Proxy.h"
+
+using namespace Data;
+
+namespace {
+
+const std::string kInternet = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\";
+
+class ProxyTest : public DataTest::FakePlatformTest {
+  protected:
+    void SetUp() override {
+        FakePlatformTest::SetUp();
+        fake.commandLine = "/opt/tessra/bin/tessra-swm /home/u/req.cfg /N updates.example";
+    }
+    ProxyChoice Choose(const std::string& ts07) {
+        DataTest::WriteFile(dir / "ts07.cfg", ts07);
+        return ChooseProxy(dir / "ts07.cfg");
+    }
+    void SystemProxy(const std::string& enable, const std::string& server) {
+        fake.registry[kInternet + "ProxyEnable"] = enable;
+        fake.registry[kInternet + "ProxyServer"] = server;
+    }
+};
+
+// Serves proxy scripts on 127.0.0.1 with an ephemeral port.
+class ScriptServer {
+  public:
+    ScriptServer() {
+        server_.Get("/proxy.pac", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content(
+                "function FindProxyForURL(url, host) {\n"
+                "  if (host == \"updates.example\") return \"PROXY pac-proxy:3128; DIRECT\";\n"
+                "  if (shExpMatch(url, \"http://socks.example*\"))\n"
+                "    return \"SOCKS s:1080; PROXY second:8080\";\n"
+                "  return \"DIRECT\";\n"
+                "}\n",
+                "application/x-ns-proxy-autoconfig");
+        });
+        server_.Get("/broken.pac", [](const httplib::Request&, httplib::Response& response) {
+            response.set_content("function FindProxyForURL(url, host) { return ", "text/plain");
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~ScriptServer() {
+        server_.stop();
+        thread_.join();
+    }
+    std::string Url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+
+  private:
+    httplib::Server server_;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+}  // namespace
+
+TEST_F(ProxyTest, NoneMissingOrUnknownChoiceMeansNoProxy) {
+    EXPECT_EQ(ChooseProxy(dir / "missing.cfg").mode, 0);
+    ProxyChoice none =
+        Choose("string:ui_prop_proxy_which=none\nstring:ui_prop_proxy_http_server=proxyhost\n");
+    EXPECT_EQ(none.mode, 0);
+    EXPECT_EQ(none.address, "");
+    EXPECT_EQ(Choose("string:ui_prop_proxy_which=Tessra\n").mode, 0);  // case counts
+}
+
+TEST_F(ProxyTest, TessraHostWithDefaultOrOwnPort) {
+    ProxyChoice choice = Choose(
+        "string:ui_prop_proxy_which=tessra\r\nstring:ui_prop_proxy_http_server=proxyhost\r\n");
+    EXPECT_EQ(choice.mode, 2);
+    EXPECT_EQ(choice.address, "proxyhost:80");
+
+    choice = Choose(
+        "string:ui_prop_proxy_http_port=3128\n"
+        "string:ui_prop_proxy_http_server=old\n"
+        "string:ui_prop_proxy_http_server=proxyhost\n"
+        "string:ui_prop_proxy_which=tessra\n");
+    EXPECT_EQ(choice.address, "proxyhost:3128");
+
+    // A host written with its port stops at the ":".
+    choice = Choose(
+        "string:ui_prop_proxy_which=tessra\nstring:ui_prop_proxy_http_server=proxyhost:8080\n");
+    EXPECT_EQ(choice.address, "proxyhost:80");
+
+    // Without a host there is no proxy.
+    EXPECT_EQ(Choose("string:ui_prop_proxy_which=tessra\n").mode, 0);
+}
+
+TEST_F(ProxyTest, SignatureHasNoEmptinessCheck) {
+    ProxyChoice choice = Choose("string:ui_prop_proxy_which=signature\n");
+    EXPECT_EQ(choice.mode, 3);
+    EXPECT_EQ(choice.address, ":");
+
+    choice = Choose(
+        "string:ui_prop_proxy_which=signature\nstring:ui_prop_proxy_http_server=sig\n"
+        "string:ui_prop_proxy_http_port=81\n");
+    EXPECT_EQ(choice.address, "sig:81");
+}
+
+TEST_F(ProxyTest, ReadProxySettingsFillsEveryFieldAndDefaultPorts) {
+    DataTest::WriteFile(dir / "ts07.cfg",
+                        "bool:ui_prop_tessra_updated=true\n"
+                        "string:ui_prop_proxy_which=pac\n"
+                        "string:ui_prop_proxy_which=bogus\n"
+                        "string:ui_prop_proxy_https_server=secure\n"
+                        "string:ui_prop_proxy_http_server=plain\n"
+                        "string:ui_prop_proxy_http_port=\n"
+                        "string:ui_prop_other=x\n");
+    ProxySettings settings;
+    settings.httpPort = "999";
+    ReadProxySettings(dir / "ts07.cfg", settings);
+    EXPECT_EQ(settings.mode, 4);  // an unknown value leaves the mode
+    EXPECT_EQ(settings.httpHost, "plain");
+    EXPECT_EQ(settings.httpPort, "80");  // emptied by its line, then the default
+    EXPECT_EQ(settings.httpsHost, "secure");
+    EXPECT_EQ(settings.httpsPort, "443");
+
+    ProxySettings untouched;
+    untouched.httpHost = "kept";
+    ReadProxySettings(dir / "missing.cfg", untouched);
+    EXPECT_EQ(untouched.httpHost, "kept");
+    EXPECT_EQ(untouched.httpPort, "");
+}
+
+TEST_F(ProxyTest, SystemProxyFromTheInternetSettings) {
+    const std::string system =
+        "string:ui_prop_proxy_which=system\n"
+        "string:ui_prop_proxy_http_server=ignored\n";
+    SystemProxy("0", "proxyhost:8080");
+    EXPECT_EQ(Choose(system).mode, 0);
+
+    SystemProxy("1", "proxyhost:8080");
+    ProxyChoice choice = Choose(system);
+    EXPECT_EQ(choice.mode, 1);
+    EXPECT_EQ(choice.address, "proxyhost:8080");
+
+    SystemProxy("1", "http=webproxy;https=secure:443");
+    EXPECT_EQ(Choose(system).address, "webproxy:");
+
+    SystemProxy("1", "https=secure:443;http=late:81");
+    EXPECT_EQ(Choose(system).address, "late:81");
+
+    SystemProxy("1", "https=secure:443");
+    EXPECT_EQ(Choose(system).mode, 0);
+
+    // Too long for its buffer: absent.
+    SystemProxy("1", "proxyhost:" + std::string(1100, '1'));
+    EXPECT_EQ(Choose(system).mode, 0);
+
+    fake.registry.clear();
+    EXPECT_EQ(Choose(system).mode, 0);
+}
+
+TEST_F(ProxyTest, ReadSystemProxySplitsPerProtocolParts) {
+    SystemProxy("1", "proxyhost:8080");
+    ProxySettings settings;
+    ReadSystemProxy(settings);
+    EXPECT_EQ(settings.httpsHost, "proxyhost");
+    EXPECT_EQ(settings.httpsPort, "8080");
+
+    SystemProxy("1", "ftp=f:21;http=h:1;https=s:2");
+    ReadSystemProxy(settings);
+    EXPECT_EQ(settings.httpHost, "h");
+    EXPECT_EQ(settings.httpPort, "1");
+    EXPECT_EQ(settings.httpsHost, "s");
+    EXPECT_EQ(settings.httpsPort, "2");
+
+    // "https=" right after "http=": an empty http part.
+    SystemProxy("1", "http=https=s:2");
+    ReadSystemProxy(settings);
+    EXPECT_EQ(settings.httpHost, "");
+    EXPECT_EQ(settings.httpsHost, "s");
+
+    // Disabled: the texts stay as they were.
+    SystemProxy("0", "other:1");
+    ReadSystemProxy(settings);
+    EXPECT_EQ(settings.httpsHost, "s");
+}
+
+TEST_F(ProxyTest, LookupAddressFromTheCommandLine) {
+    fake.commandLine = "/opt/tessra/bin/tessra-swm /home/u/req.cfg /N updates.example";
+    EXPECT_EQ(ProxyLookupUrl(), "http://updates.example");
+    fake.commandLine = "/opt/tessra/bin/tessra-swm \"/home/u/My Files/r.cfg\" /N \"upd.example\"";
+    EXPECT_EQ(ProxyLookupUrl(), "http://upd.example");
+    fake.commandLine = "/opt/install/bin/tessra-swm /home/u/req.cfg /N /install updates.example";
+    EXPECT_EQ(ProxyLookupUrl(), "http://updates.example");
+    fake.commandLine =
+        "/opt/tessra/bin/tessra-swm \"http://states.example/2007/TessraCA.exe\" /purchase";
+    EXPECT_EQ(ProxyLookupUrl(), "http://states.example/2007/TessraCA.exe");
+    fake.commandLine = "/opt/tessra/bin/tessra-swm http://states.example/2007/TessraCA.exe";
+    EXPECT_EQ(ProxyLookupUrl(), "http://states.example/2007/TessraCA.exe");
+}
+
+TEST_F(ProxyTest, AutomaticConfigurationThroughAServedScript) {
+    ScriptServer server;
+    const std::string pac = "string:ui_prop_proxy_which=pac\n";
+
+    // No script address: mode 4 with an empty address.
+    ProxyChoice choice = Choose(pac);
+    EXPECT_EQ(choice.mode, 4);
+    EXPECT_EQ(choice.address, "");
+
+    fake.registry[kInternet + "AutoConfigURL"] = server.Url("/proxy.pac");
+    choice = Choose(pac);
+    EXPECT_EQ(choice.mode, 4);
+    EXPECT_EQ(choice.address, "pac-proxy:3128");
+
+    // The first PROXY entry, after others.
+    fake.commandLine = "/opt/tessra/bin/tessra-swm /home/u/req.cfg /N socks.example";
+    EXPECT_EQ(Choose(pac).address, "second:8080");
+
+    // DIRECT, a missing script and a broken script give no proxy.
+    fake.commandLine = "/opt/tessra/bin/tessra-swm /home/u/req.cfg /N elsewhere.example";
+    EXPECT_EQ(Choose(pac).address, "");
+    fake.commandLine = "/opt/tessra/bin/tessra-swm /home/u/req.cfg /N updates.example";
+    fake.registry[kInternet + "AutoConfigURL"] = server.Url("/missing.pac");
+    EXPECT_EQ(Choose(pac).address, "");
+    fake.registry[kInternet + "AutoConfigURL"] = server.Url("/broken.pac");
+    EXPECT_EQ(Choose(pac).address, "");
+
+    // ReadAutoProxy leaves the text alone when nothing is found.
+    std::string text = "unchanged";
+    ReadAutoProxy(text);
+    EXPECT_EQ(text, "unchanged");
+}
+
+TEST_F(ProxyTest, AutomaticConfigurationFromSeveralThreadsAtOnce) {
+    ScriptServer server;
+    fake.registry[kInternet + "AutoConfigURL"] = server.Url("/proxy.pac");
+    DataTest::WriteFile(dir / "ts07.cfg", "string:ui_prop_proxy_which=pac\n");
+    std::atomic<int> right{0}, wrong{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i)
+        threads.emplace_back([&] {
+            for (int round = 0; round < 3; ++round)
+                ++(ChooseProxy(dir / "ts07.cfg").address == "pac-proxy:3128" ? right : wrong);
+        });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(right, 12);
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(ProxyTest, AddressIsCutTo255Characters) {
+    ProxyChoice choice =
+        Choose("string:ui_prop_proxy_which=tessra\nstring:ui_prop_proxy_http_server=" +
+               std::string(300, 'h') + "\n");
+    EXPECT_EQ(choice.address.size(), 255u);
+}
