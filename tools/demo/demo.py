@@ -58,6 +58,8 @@ LISTS = {
     "FinishedDlg": [("1129", "downloaded"), ("1128", "failed")],
 }
 RESULTS = {1: "OK", 2: "Cancel/Close", 4: "its own check failed"}
+BUTTONS = {"update": "Check for Updates", "alert": "Check for Alerts", "buy": "Buy a State",
+           "reinstall": "Reinstall States"}
 
 
 class DemoFailure(Exception):
@@ -227,7 +229,12 @@ class Tour:
             texts = event.get("texts", {})
             heading = next((texts[i] for i in HEADINGS.get(name, []) if i in texts), "")
             say(f"  screen  {name}: \"{' '.join(heading.split())}\"")
-            for control, caption in LISTS.get(name, []):
+            if "1130" in texts:  # the alert: its message
+                lines = event.get("lists", {}).get("1026", [])
+                message = " ".join(" ".join(line.split("\t")[1:]).strip() for line in lines)
+                say(f"          \"{' '.join(message.split())}\"")
+                texts = {}
+            for control, caption in LISTS.get(name, []) if texts else []:
                 lines = event.get("lists", {}).get(control)
                 if lines:
                     names = [" ".join(line.split("\t")[0].split()) for line in lines
@@ -256,7 +263,8 @@ class Tour:
         elif kind == "autopilot-error":
             say(f"  AUTOPILOT ERROR on {event.get('screen')}: {event.get('reason')}")
         elif kind == "tessra-run":
-            say(f"Tessra.exe [{event.get('button')}] starts: tessra-swm "
+            button = BUTTONS.get(event.get("button"), event.get("button"))
+            say(f"  Tessra.exe: \"{button}\" starts tessra-swm "
                 f"{self.short(' '.join(event.get('arguments', [])))}")
         elif kind == "tessra-start":
             how = "started again by the Software Manager" if event.get("mru") else "started"
@@ -303,15 +311,16 @@ class Tour:
         child_gone_at = None
         deadline = time.monotonic() + SCENE_TIMEOUT
         while True:
-            for event in self.report.new():
+            # Tessra's own lines come before the Software Manager's, except
+            # its ending and its restart, which follow what led to them.
+            mine = self.report.new()
+            late = [e for e in mine if e["event"] == "tessra-exit" or
+                    (e["event"] == "tessra-start" and e.get("mru"))]
+            for event in [e for e in mine if e not in late]:
                 reports.append(event)
                 self.print_event(number, event)
                 if event["event"] == "tessra-run" and event["pid"] == first.pid:
                     child = event.get("child")
-                if event["event"] == "tessra-start" and event.get("mru"):
-                    restart_pid = event["pid"]
-                if event["event"] == "tessra-exit" and event["pid"] == restart_pid:
-                    restart_exit = True
             for event in transcript.new():
                 events.append(event)
                 self.print_event(number, event)
@@ -319,6 +328,13 @@ class Tour:
                     ended = True
                 if event["event"] == "launch" and event.get("file", "").endswith("/Tessra.exe"):
                     launched_tessra = True
+            for event in late:
+                reports.append(event)
+                self.print_event(number, event)
+                if event["event"] == "tessra-start":
+                    restart_pid = event["pid"]
+                if event["event"] == "tessra-exit" and event["pid"] == restart_pid:
+                    restart_exit = True
             waiting_restart = restart and self.restart_possible and launched_tessra
             if ended and (not waiting_restart or restart_exit):
                 break
