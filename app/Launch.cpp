@@ -26,7 +26,8 @@ void RunAndWait(const std::string& file, const std::string& parameters, int show
 
 std::string TaxProgramParameters(const std::string& commandLine) {
     std::string parameters;
-    size_t n = Sys::FindWord(commandLine, "/N");
+    // Not at the very start: that is the program's own path.
+    size_t n = Sys::FindWord(commandLine, "/N", 1);
     if (n != std::string::npos) {
         std::string server = Data::RemoveAll(commandLine.substr(n + 2), '"');
         parameters = " /N " + Data::StripBoth(server, " ");

@@ -44,6 +44,8 @@ std::string SettingsPath(const std::string& trimmedArguments, bool alertFound, b
             if (hideFound) text = StripSwitch(text, "/hide");
             text = StripSwitch(text, "/alert");
         }
+        // A quoted path: its opening quote must not make its own "/" a switch.
+        text = Data::StripStart(text, "\t \"'");
         size_t slash = Sys::FindWord(text, "/", 1);
         if (slash != std::string::npos) path = text.substr(0, slash);
     }
