@@ -1,0 +1,305 @@
+#include "download/DLMgrDlg.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <mutex>
+
+#include "download/UpdateAddress.h"
+#include "download/WorkerThread.h"
+#include "platform/CommandLine.h"
+#include "platform/Platform.h"
+#include "screens/EntryText.h"
+#include "screens/PictureButton.h"
+
+namespace Presentation {
+
+float EstimateLineRate() { return Sys::Current().LanConnected() ? 90000.0f : 7000.0f; }
+
+void RateTracker::Add(int64_t bytes, int64_t nowMs) {
+    countedBytes += bytes;
+    lastMs = nowMs;
+    const double elapsed = static_cast<double>(nowMs - startMs) * 0.001;
+    if (elapsed > 1.0) rate = static_cast<float>(static_cast<double>(countedBytes) / elapsed);
+}
+
+std::string FormatRate(const RateTracker& tracker) {
+    const double kilobytes = static_cast<double>(tracker.rate) * 0.001;
+    char text[64];
+    if (kilobytes <= 0) return "0.0 KBytes/sec";
+    if (kilobytes >= 1000)
+        std::snprintf(text, sizeof text, "%.1f MBytes/sec", kilobytes * 0.001);
+    else
+        std::snprintf(text, sizeof text, "%.1f KBytes/sec", kilobytes);
+    return text;
+}
+
+int DownloadRecordEventType() {
+    // Registered once per process, like the registered window message it stands for.
+    static const int type = QEvent::registerEventType();
+    return type;
+}
+
+namespace {
+class RecordEvent : public QEvent {
+  public:
+    explicit RecordEvent(std::unique_ptr<Data::DownloadMsg> record)
+        : QEvent(static_cast<QEvent::Type>(DownloadRecordEventType())), record(std::move(record)) {}
+    std::unique_ptr<Data::DownloadMsg> record;  // freed with the event unless handled
+};
+
+int64_t FileSize(const std::string& path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    return error ? 0 : static_cast<int64_t>(size);
+}
+
+int ClampToInt(int64_t value) {
+    return static_cast<int>(std::clamp<int64_t>(value, 0, std::numeric_limits<int32_t>::max()));
+}
+}  // namespace
+
+// Lives on the UI thread; hands records to the screen while it is open and
+// frees them unhandled once it has closed.
+class RecordReceiver : public QObject {
+  public:
+    explicit RecordReceiver(DLMgrDlg* screen) : QObject(screen), screen_(screen) {}
+    void Close() { screen_ = nullptr; }
+
+    bool event(QEvent* event) override {
+        if (event->type() != DownloadRecordEventType()) return QObject::event(event);
+        auto* record = static_cast<RecordEvent*>(event);
+        if (screen_ && record->record) screen_->HandleRecord(std::move(record->record));
+        return true;
+    }
+
+  private:
+    DLMgrDlg* screen_;
+};
+
+// Called on the worker thread: posts each record to the receiver, in order.
+class RecordSink : public Data::DownloadMsgSink {
+  public:
+    explicit RecordSink(RecordReceiver* receiver) : receiver_(receiver) {}
+    void Post(std::unique_ptr<Data::DownloadMsg> record) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (receiver_) QCoreApplication::postEvent(receiver_, new RecordEvent(std::move(record)));
+        // Without a receiver the record is freed here.
+    }
+    void Detach() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        receiver_ = nullptr;
+    }
+
+  private:
+    std::mutex mutex_;
+    RecordReceiver* receiver_;
+};
+
+DLMgrDlg::DLMgrDlg(const Data::EntryList& entries, int /*edition*/, const std::string& prom,
+                   const std::string& camp, QWidget* parent)
+    : ScreenFrame(parent, 313, 258, Banner::Large),
+      entries_(entries),
+      list_(std::make_shared<Data::DownloadList>()),
+      prom_(prom),
+      camp_(camp) {
+    AddText(1027, "Update Download Progress", Dlu(10, 30, 293, 24))->hide();
+    AddText(1127, "State Download Progress", Dlu(10, 30, 293, 24))->hide();
+    AddText(1116, "Downloading:", Dlu(10, 66, 70, 11));
+    AddText(1106, "Program Name", Dlu(82, 66, 220, 11));
+    auto* bar = new QProgressBar(this);
+    bar->setObjectName("1001");
+    bar->setGeometry(Dlu(10, 82, 293, 12));
+    bar->setTextVisible(false);
+    AddText(1005, "0%", Dlu(10, 97, 60, 11));
+    AddText(1007, "100% complete", Dlu(203, 97, 100, 11), Qt::AlignRight | Qt::AlignTop);
+    AddText(1011, "0", Dlu(10, 116, 46, 11), Qt::AlignRight | Qt::AlignTop);
+    AddText(1123, "of", Dlu(60, 116, 14, 11), Qt::AlignHCenter | Qt::AlignTop);
+    AddText(1012, "0", Dlu(76, 116, 46, 11));
+    AddText(1117, "KBytes downloaded", Dlu(124, 116, 120, 11));
+    AddText(1124, "KBytes Per Second", Dlu(10, 132, 200, 11));
+    AddText(1101, "Estimated total download time:", Dlu(10, 158, 88, 23));
+    AddText(1076, "Less than 1 minutes on Broadband", Dlu(100, 158, 203, 11));
+    AddText(1075, "Less than 1 minutes on Dial-up", Dlu(100, 169, 203, 11));
+    AddButton(2, "Cancel", PictureSet::Cancel, 250, 232);
+    // Never visible: the finished record enables it and ends the screen through it.
+    auto* ok = new QPushButton("OK", this);
+    ok->setObjectName("1");
+    ok->setGeometry(Dlu(190, 232, 50, 16));
+    ok->hide();
+    connect(ok, &QPushButton::clicked, this, [this] { OnOK(); });
+
+    receiver_ = new RecordReceiver(this);
+    sink_ = std::make_shared<RecordSink>(receiver_);
+}
+
+DLMgrDlg::~DLMgrDlg() {
+    sink_->Detach();
+    receiver_->Close();
+    if (worker_ && worker_->Started()) {
+        // The worker stops at its next chunk. Keep handling events meanwhile: a
+        // message box it asks for is shown on this thread.
+        worker_->RequestCancel();
+        while (!worker_->WaitFor(20)) QCoreApplication::processEvents();
+    }
+}
+
+bool DLMgrDlg::WorkerStarted() const { return worker_ && worker_->Started(); }
+
+bool DLMgrDlg::Initialise() {
+    CreateFonts("Verdana", 32, "Arial", 16);
+    const bool stateDownload = Sys::HasWord(Sys::Current().CommandLine(), "http");
+    const int heading = stateDownload ? 1127 : 1027;
+    UseHeadingFont({heading});
+    ShowControls({heading}, true);
+    UseBodyFont({1116, 1106, 1005, 1007, 1101, 1075, 1076, 1117, 1123, 1124, 1011, 1012, 1});
+
+    totalBytes_ = 0;
+    presentBytes_ = 0;
+    for (const Data::UpdateEntry* entry : entries_) {
+        if (!entry || !Data::OffersUpdate(*entry)) continue;
+        Data::AddUpdateItem(*list_, *entry, prom_, camp_);
+        list_->SetValue("prom", prom_);
+        list_->SetValue("camp", camp_);
+        totalBytes_ += entry->size;
+        presentBytes_ += FileSize(list_->Item(list_->Count() - 1).localPath);
+        static_cast<QLabel*>(Control(1106))->clear();
+    }
+
+    const DownloadEstimate estimate = EstimateDownload(totalBytes_);
+    static_cast<QLabel*>(Control(1075))->setText(QString::fromStdString(estimate.dialUp));
+    static_cast<QLabel*>(Control(1076))->setText(QString::fromStdString(estimate.broadband));
+
+    auto* bar = static_cast<QProgressBar*>(Control(1001));
+    QPalette colours = bar->palette();
+    colours.setColor(QPalette::Highlight, QColor(152, 189, 75));
+    bar->setPalette(colours);
+    bar->setRange(0, std::max(ClampToInt(totalBytes_), 1));
+    barPosition_ = std::min(presentBytes_, totalBytes_);
+    bar->setValue(ClampToInt(barPosition_));
+    // Kilobytes, the unit of the caption and of the rate.
+    static_cast<QLabel*>(Control(1012))->setText(QString::number(totalBytes_ / 1000));
+
+    tracker_ = RateTracker{};
+    tracker_.rate = EstimateLineRate();
+    tracker_.countedBytes = presentBytes_;
+    tracker_.totalBytes = totalBytes_;
+    return true;
+}
+
+void DLMgrDlg::showEvent(QShowEvent* event) {
+    ScreenFrame::showEvent(event);
+    if (!HasEnded()) StartWorker();
+}
+
+void DLMgrDlg::StartWorker() {
+    if (worker_) return;  // one worker per screen
+    Control(1)->setEnabled(false);
+    worker_ = std::make_unique<Data::WorkerThread>(list_, sink_, stallSeconds_);
+    RestartClock();
+    workerRunning_ = true;
+    worker_->Start();
+    WatchWorker();
+}
+
+void DLMgrDlg::WatchWorker() {
+    // A worker that ends without its finished record (a failed transfer)
+    // leaves the screen waiting for Cancel; the unattended mode needs to know.
+    auto* timer = new QTimer(this);
+    timer->setInterval(50);
+    connect(timer, &QTimer::timeout, this, [this, timer] {
+        if (HasEnded()) {
+            timer->stop();
+            return;
+        }
+        if (!worker_ || !worker_->Finished()) return;
+        timer->stop();
+        // Records posted before the worker ended are handled first.
+        QCoreApplication::sendPostedEvents(receiver_, DownloadRecordEventType());
+        emit workerEnded(finishedRecord_);
+    });
+    timer->start();
+}
+
+void DLMgrDlg::RestartClock() { tracker_.startMs = tracker_.lastMs = NowMs(); }
+
+int64_t DLMgrDlg::NowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void DLMgrDlg::HandleRecord(std::unique_ptr<Data::DownloadMsg> record) {
+    if (!record || HasEnded()) return;
+    switch (record->kind) {
+        case Data::kStartKind:
+            NextProductName();
+            break;
+        case Data::kProgressKind: {
+            auto* progress = dynamic_cast<Data::InProgressDownloadMsg*>(record.get());
+            if (!progress) break;
+            barPosition_ = std::clamp<int64_t>(barPosition_ + progress->chunkBytes, 0, totalBytes_);
+            static_cast<QProgressBar*>(Control(1001))->setValue(ClampToInt(barPosition_));
+            static_cast<QLabel*>(Control(1011))->setText(QString::number(barPosition_ / 1000));
+            tracker_.Add(progress->chunkBytes, NowMs());
+            static_cast<QLabel*>(Control(1124))
+                ->setText(QString::fromStdString(FormatRate(tracker_)));
+            arrivedBytes_ += progress->chunkBytes;
+            emit bytesArrived(arrivedBytes_);
+            break;
+        }
+        case Data::kFinishedKind: {
+            finishedRecord_ = true;
+            workerRunning_ = false;
+            auto* ok = static_cast<QPushButton*>(Control(1));
+            ok->setEnabled(true);
+            ok->setFocus();
+            ok->setText("Install");
+            record.reset();
+            done(1);
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void DLMgrDlg::NextProductName() {
+    auto* label = static_cast<QLabel*>(Control(1106));
+    std::vector<std::string> names;
+    for (const Data::UpdateEntry* entry : entries_)
+        names.push_back(entry ? DisplayName(*entry) : std::string());
+    if (names.empty()) return;
+    const std::string current = label->text().toStdString();
+    if (current.empty()) {
+        label->setText(QString::fromStdString(names.front()));
+        return;
+    }
+    size_t i = 0;
+    while (i < names.size() && names[i] != current) ++i;
+    if (i == names.size()) return;
+    while (i < names.size() && names[i] == current) ++i;
+    if (i < names.size()) label->setText(QString::fromStdString(names[i]));
+}
+
+void DLMgrDlg::OnOK() { done(1); }
+
+void DLMgrDlg::OnCancel() {
+    // No confirmation here; the worker stops at its next chunk and is not waited for.
+    if (worker_ && workerRunning_) worker_->RequestCancel();
+    done(2);
+}
+
+void DLMgrDlg::OnEnding(int) {
+    // Records that still arrive are freed without being handled.
+    receiver_->Close();
+}
+
+}  // namespace Presentation

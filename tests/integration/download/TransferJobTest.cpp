@@ -1,0 +1,237 @@
+// The transfer job against the update server: whole manifests, resume,
+// completion, failures and their problem numbers, the User-Agent.
+
+#include <climits>
+
+#include "tests/integration/download/Fixture.h"
+
+namespace DownloadTest {
+namespace {
+
+using TransferJobTest = TransferFixture;
+
+constexpr const char* kManifest = "Product=US\nYEAR=2007\nVERSION=4\nSIZE=300000\nMESSAGE=hi\n";
+
+bool HasProblem(const std::vector<Sys::FakePlatform::Message>& messages, int number) {
+    const std::string wanted = "Problem number (" + std::to_string(number) + ")";
+    for (auto& m : messages)
+        if (m.title == "Problem Detected" && m.text.find(wanted) != std::string::npos &&
+            m.icon == Sys::MessageIcon::Exclamation)
+            return true;
+    return false;
+}
+
+TEST_F(TransferJobTest, ManifestsAreFetchedWholeAndMustNameTheProduct) {
+    WriteFile(root / "updates/2007/win/us/3/ver.txt", kManifest);
+    WriteFile(root / "updates/2007/win/ca/2/ver.txt", "<html>Moved</html>\nProduct=CA\n");
+    StartServer();
+
+    // A stale, longer manifest on disk is replaced, not resumed; its folder is created.
+    const std::string us = local / "req/us/ver.txt";
+    WriteFile(us, std::string(400, 'x'));
+    Data::DownloadList good;
+    good.AppendItem(Item("/updates/2007/win/us/3/ver.txt", us, 0));
+    good.AppendItem(Item("/updates/2007/win/us/3/ver.txt", local / "new/folder/ver.txt", 0));
+    EXPECT_TRUE(Run(good));
+    EXPECT_EQ(ReadFile(us), kManifest);
+    EXPECT_EQ(ReadFile(local / "new/folder/ver.txt"), kManifest);
+    auto requests = RequestsFor("/updates/2007/win/us/3/ver.txt", 2);
+    ASSERT_EQ(requests.size(), 2u);
+    for (auto& r : requests) EXPECT_TRUE(r["range"].is_null()) << r.dump();
+
+    // A first line without "roduct" and a missing manifest fail silently.
+    Data::DownloadList implausible;
+    implausible.AppendItem(Item("/updates/2007/win/ca/2/ver.txt", local / "ca/ver.txt", 0));
+    EXPECT_FALSE(Run(implausible));
+    Data::DownloadList missing;
+    missing.AppendItem(Item("/updates/2007/win/ny/2/ver.txt", local / "ny/ver.txt", 0));
+    EXPECT_FALSE(Run(missing));
+    EXPECT_FALSE(fs::exists(local / "ny/ver.txt"));  // the error page is not written
+    EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(TransferJobTest, PartialInstallerResumesFromItsSize) {
+    const std::string source = RandomBytes(300000, 1);
+    WriteFile(root / "upd/cupd.exe", source);
+    StartServer();
+    const std::string path = local / "Update/US34cupd.exe";
+    WriteFile(path, source.substr(0, 100000));
+
+    Data::DownloadList list;
+    list.AppendItem(Item("/upd/cupd.exe", path, 300000));
+    EXPECT_TRUE(Run(list));
+    EXPECT_TRUE(ReadFile(path) == source);
+    auto requests = RequestsFor("/upd/cupd.exe", 1);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["range"], "bytes=100000-");
+    EXPECT_EQ(requests[0]["status"], 206);
+    EXPECT_EQ(requests[0]["bytesSent"], 200000);
+    EXPECT_TRUE(Messages().empty());
+
+    // With an unknown size a partial file is resumed the same way.
+    const std::string other = local / "Update/CA12cupd.exe";
+    WriteFile(other, source.substr(0, 1000));
+    Data::DownloadList unknown;
+    unknown.AppendItem(Item("/upd/cupd.exe", other, 0));
+    EXPECT_TRUE(Run(unknown));
+    EXPECT_TRUE(ReadFile(other) == source);
+    requests = RequestsFor("/upd/cupd.exe", 2);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1]["range"], "bytes=1000-");
+}
+
+TEST_F(TransferJobTest, CompleteFilesAreNotFetched) {
+    WriteFile(root / "upd/cupd.exe", RandomBytes(5000, 2));
+    WriteFile(root / "sentinel.txt", kManifest);
+    StartServer();
+    WriteFile(local / "done.exe", std::string(5000, 'a'));
+    WriteFile(local / "more.exe", std::string(6000, 'b'));
+
+    Data::DownloadList list;
+    list.AppendItem(Item("/upd/cupd.exe", local / "done.exe", 5000));
+    list.AppendItem(Item("/upd/cupd.exe", local / "more.exe", 5000));
+    EXPECT_TRUE(Run(list));
+    EXPECT_EQ(ReadFile(local / "done.exe"), std::string(5000, 'a'));
+
+    // Any request of the run would be logged before this one.
+    Data::DownloadList sentinel;
+    sentinel.AppendItem(Item("/sentinel.txt", local / "sentinel.txt", 0));
+    EXPECT_TRUE(Run(sentinel));
+    auto log = Log(1);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0]["path"], "/sentinel.txt");
+}
+
+TEST_F(TransferJobTest, UnknownOrNegativeSizeAlwaysFetches) {
+    const std::string source = RandomBytes(7000, 3);
+    WriteFile(root / "upd/upd.exe", source);
+    StartServer();
+    Data::DownloadList list;
+    list.AppendItem(Item("/upd/upd.exe", local / "unknown.exe", 0));
+    list.AppendItem(Item("/upd/upd.exe", local / "negative.exe", -1));
+    EXPECT_TRUE(Run(list));
+    EXPECT_TRUE(ReadFile(local / "unknown.exe") == source);
+    EXPECT_TRUE(ReadFile(local / "negative.exe") == source);
+}
+
+TEST_F(TransferJobTest, MissingInstallerShowsProblem22AndStopsTheList) {
+    WriteFile(root / "a.exe", RandomBytes(3000, 4));
+    WriteFile(root / "c.exe", RandomBytes(3000, 5));
+    StartServer({"--status", "/b.exe=404"});
+    Data::DownloadList list;
+    list.AppendItem(Item("/a.exe", local / "a.exe", 3000));
+    list.AppendItem(Item("/b.exe", local / "b.exe", 3000));
+    list.AppendItem(Item("/c.exe", local / "c.exe", 3000));
+    EXPECT_FALSE(Run(list));
+
+    EXPECT_TRUE(fs::exists(local / "a.exe"));
+    EXPECT_FALSE(fs::exists(local / "b.exe"));  // no error page in the installer
+    EXPECT_FALSE(fs::exists(local / "c.exe"));
+    auto messages = Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(HasProblem(messages, 22)) << messages[0].text;
+    EXPECT_NE(messages[0].text.find("www.tessra.example/update."), std::string::npos);
+    auto log = Log(2);
+    EXPECT_EQ(log.size(), 2u);
+    EXPECT_TRUE(RequestsFor("/c.exe").empty());
+}
+
+TEST_F(TransferJobTest, IgnoredRangeGivesProblem33AndKeepsThePartialFile) {
+    const std::string source = RandomBytes(50000, 6);
+    WriteFile(root / "upd.exe", source);
+    StartServer({"--ignore-range"});
+    const std::string partial = source.substr(0, 1234);
+    WriteFile(local / "upd.exe", partial);
+
+    Data::DownloadList list;
+    list.AppendItem(Item("/upd.exe", local / "upd.exe", 50000));
+    EXPECT_FALSE(Run(list));
+    EXPECT_TRUE(ReadFile(local / "upd.exe") == partial);
+    auto messages = Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(HasProblem(messages, 33)) << messages[0].text;
+    auto requests = RequestsFor("/upd.exe", 1);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["range"], "bytes=1234-");
+}
+
+TEST_F(TransferJobTest, StalledTransferEndsWithProblem28) {
+    WriteFile(root / "upd.exe", RandomBytes(200000, 7));
+    StartServer({"--stall-after", "40000"});
+    Data::DownloadList list;
+    list.AppendItem(Item("/upd.exe", local / "upd.exe", 200000));
+    EXPECT_FALSE(Run(list, 2));
+    auto messages = Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(HasProblem(messages, 28)) << messages[0].text;
+    // What arrived before the stall stays for the next run.
+    EXPECT_EQ(fs::file_size(local / "upd.exe"), 40000u);
+}
+
+TEST_F(TransferJobTest, DroppedConnectionEndsWithProblem18Or56) {
+    WriteFile(root / "upd.exe", RandomBytes(200000, 8));
+    StartServer({"--drop-after", "40000"});
+    Data::DownloadList list;
+    list.AppendItem(Item("/upd.exe", local / "upd.exe", 200000));
+    EXPECT_FALSE(Run(list));
+    auto messages = Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(HasProblem(messages, 18) || HasProblem(messages, 56)) << messages[0].text;
+    EXPECT_EQ(fs::file_size(local / "upd.exe"), 40000u);
+}
+
+TEST_F(TransferJobTest, LocalFileThatCannotBeWrittenGivesProblem23) {
+    WriteFile(root / "upd.exe", RandomBytes(1000, 9));
+    StartServer();
+    WriteFile(local / "blocker", "x");  // a file where the folder should be
+    Data::DownloadList list;
+    list.AppendItem(Item("/upd.exe", local / "blocker/upd.exe", 1000));
+    EXPECT_FALSE(Run(list));
+    auto messages = Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].text.find("\n\nProblem number (23)"), std::string::npos);
+    EXPECT_NE(messages[0].text.find("www.tessra.example/downloads/"), std::string::npos);
+}
+
+TEST_F(TransferJobTest, UserAgentCarriesPromAndCamp) {
+    WriteFile(root / "ver.txt", kManifest);
+    StartServer();
+    Data::DownloadList list;
+    list.AppendItem(Item("/ver.txt", local / "one/ver.txt", 0));
+    EXPECT_TRUE(Run(list));
+    list.SetValue("prom", "spring07");
+    list.SetValue("CAMP", "Mail 2");
+    EXPECT_TRUE(Run(list));
+    auto log = Log(2);
+    ASSERT_EQ(log.size(), 2u);
+    // The server drops the trailing blanks of a header value; the exact text
+    // "TessraSWM" and two blanks is checked where the text is built.
+    EXPECT_EQ(log[0]["userAgent"], "TessraSWM");
+    EXPECT_EQ(log[1]["userAgent"], "TessraSWM spring07 Mail 2");
+}
+
+TEST_F(TransferJobTest, FilesAbove2GiBAreReportedClamped) {
+    // A sparse local file larger than any 32-bit size: complete, and its
+    // present size reaches the records clamped rather than wrapped.
+    const std::string big = local / "big.exe";
+    WriteFile(big, "");
+    fs::resize_file(big, 3ull << 30);
+    StartServer();
+    RecordingSink sink;
+    Data::DownloadList list;
+    list.AppendItem(Item("/big.exe", big, INT32_MAX));
+    Data::DownloadWorker worker;
+    worker.list = &list;
+    worker.notify = true;
+    worker.sink = &sink;
+    EXPECT_TRUE(Data::RunList(worker));
+    auto records = sink.Take();
+    ASSERT_EQ(records.size(), 2u);
+    auto* start = dynamic_cast<Data::StartDownloadMsg*>(records[0].get());
+    ASSERT_NE(start, nullptr);
+    EXPECT_EQ(start->presentBytes, INT32_MAX);
+    EXPECT_EQ(records[1]->kind, Data::kFinishedKind);
+}
+
+}  // namespace
+}  // namespace DownloadTest
