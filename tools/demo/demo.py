@@ -300,6 +300,7 @@ class Tour:
         env["TESSRA_SWM_TRANSCRIPT"] = transcript_path
         env["TESSRA_SWM_AUTOPILOT"] = autopilot_path
         env["TESSRA_DEMO_SCREENSHOTS"] = os.path.join(self.demo, "screens", f"{number}-Tessra")
+        env["TESSRA_SWM_SCREENSHOTS"] = os.path.join(self.demo, "screens", f"{number}-swm")
         transcript = JsonLines(transcript_path)
 
         first = subprocess.Popen(
@@ -467,28 +468,59 @@ class Tour:
 # Screenshots of the screens met on the tour
 
 
+def variant_picture(name, texts):
+    """The file tessra-screenshots renders for a screen as the tour met it."""
+    if name == "UpdatesAvailableDlg":
+        several = "Available!" in texts.get("1027", "")
+        return "updates-available-several" if several else "updates-available-one"
+    if name == "DLMgrDlg":
+        return "progress-state" if "1127" in texts else "progress-update"
+    if name == "FinishedDlg":
+        return "finished-failure" if "1079" in texts else "finished-success"
+    if name == "NoUpdatesAvailDlg":
+        return "alert" if "1130" in texts else "no-updates"
+    if name == "ResumeCancelDlg":
+        return "resume-cancel-purchase" if "1129" in texts else "resume-cancel-update"
+    return {"WelcomeDlg": "welcome", "AllUpdsAvailDlg": "all-updates-available",
+            "NoNetworkDlg": "no-network", "ConnIssueDlg": "connection-issues"}.get(name)
+
+
 def save_screenshots(tour, build, demo, env):
-    """A screenshot of every screen class the tour met, from the screens'
-    own renderer, next to Tessra.exe's own pictures."""
+    """A picture of every screen the tour met, as NUMBER-STEP-SCREEN.png.
+
+    The tour asks the Software Manager for its own screenshots through
+    TESSRA_SWM_SCREENSHOTS; a screen it left none of is rendered by
+    tessra-screenshots (the same screen class, with that tool's sample data).
+    Tessra.exe's own pictures are NUMBER-Tessra*.png."""
     folder = os.path.join(demo, "screens")
     tool = os.path.join(build, "bin", "tessra-screenshots")
-    met = []
-    for _, name, _ in tour.screens:
-        if name not in met:
-            met.append(name)
-    if met and os.access(tool, os.X_OK):
-        rendered = os.path.join(demo, "screens-all")
-        shutil.rmtree(rendered, ignore_errors=True)
-        run_env = dict(env)
-        run_env["QT_QPA_PLATFORM"] = "offscreen"
-        subprocess.run([tool, rendered], env=run_env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=120)
-        for name in sorted(os.listdir(rendered)) if os.path.isdir(rendered) else []:
-            if any(name.startswith(screen) for screen in met):
-                shutil.copy(os.path.join(rendered, name), os.path.join(folder, name))
-        shutil.rmtree(rendered, ignore_errors=True)
+    rendered = os.path.join(demo, "logs", "rendered")
+    shutil.rmtree(rendered, ignore_errors=True)
+    sample = []
+    step = {}
+    for scene, name, event in tour.screens:
+        step[scene] = step.get(scene, 0) + 1
+        target = os.path.join(folder, f"{scene}-{step[scene]}-{name}.png")
+        own = os.path.join(folder, f"{scene}-swm", f"{step[scene]:02d}-{name}.png")
+        if os.path.isfile(own):
+            shutil.move(own, target)
+            continue
+        picture = variant_picture(name, event.get("texts", {}))
+        if picture is None or not os.access(tool, os.X_OK):
+            continue
+        if not os.path.isdir(rendered):
+            run_env = dict(env)
+            run_env["QT_QPA_PLATFORM"] = "offscreen"
+            subprocess.run([tool, rendered], env=run_env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=120)
+        source = os.path.join(rendered, picture + ".png")
+        if os.path.isfile(source):
+            shutil.copy(source, target)
+            sample.append(os.path.basename(target))
+    for scene in {scene for scene, _, _ in tour.screens}:
+        shutil.rmtree(os.path.join(folder, f"{scene}-swm"), ignore_errors=True)
     pictures = sorted(n for n in os.listdir(folder) if n.endswith(".png"))
-    return pictures
+    return pictures, sample
 
 
 # ---------------------------------------------------------------------------
@@ -544,7 +576,7 @@ def main(argv):
     for name in ("no_proxy", "NO_PROXY"):
         env[name] = ",".join(x for x in ("127.0.0.1", "localhost", env.get(name, "")) if x)
     for name in ("TESSRA_SWM_TRANSCRIPT", "TESSRA_SWM_AUTOPILOT", "TESSRA_DEMO_UNATTENDED",
-                 "TESSRA_DEMO_SCREENSHOTS"):
+                 "TESSRA_DEMO_SCREENSHOTS", "TESSRA_SWM_SCREENSHOTS"):
         env.pop(name, None)
 
     say(f"Tessra Software Manager demo in {demo}")
@@ -584,11 +616,12 @@ def run_tour(build, demo, tree, tessra, swm, server, env, log, on_display):
     started = time.monotonic()
     tour = Tour(demo, tree, tessra, swm, server, env, log)
     tour.run()
-    pictures = save_screenshots(tour, build, demo, env)
+    pictures, sample = save_screenshots(tour, build, demo, env)
     say()
     say(f"screenshots in {os.path.join(demo, 'screens')}: {len(pictures)}")
     for name in pictures:
-        say(f"  {name}")
+        note = "  (rendered by tessra-screenshots with its sample data)" if name in sample else ""
+        say(f"  {name}{note}")
     say(f"transcripts in {os.path.join(demo, 'transcripts')}, logs in {os.path.join(demo, 'logs')}")
     elapsed = time.monotonic() - started
     if tour.failures:
