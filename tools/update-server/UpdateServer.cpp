@@ -257,6 +257,12 @@ bool UpdateServer::Open(std::string& error) {
     server_->set_keep_alive_timeout(5);
     server_->set_read_timeout(10);
     server_->set_write_timeout(30);
+    // Only SO_REUSEADDR: the library's default also sets SO_REUSEPORT, which would let a second
+    // server share a port that is already taken instead of failing.
+    server_->set_socket_options([](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         Handle(req, res);
         return httplib::Server::HandlerResponse::Handled;
