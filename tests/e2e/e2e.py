@@ -482,6 +482,34 @@ def update_wait_way_before_elevation(build):
 
 
 @case
+def update_size_mismatch(build):
+    """A download whose size differs from the manifest's: the failure variant, nothing installed."""
+    m = Machine(build, "size")
+    try:
+        server, request, installers = update_machine(m)
+        size = os.path.getsize(os.path.join(m.www, "updates/2007/win/ca/7/upd.exe"))
+        m.serve("updates/2007/win/ca/7/ver.txt", manifest("CA", 9, size + 5, "California update"))
+        tax_pid = m.start_tax_program()
+        events = m.run([request, "/N", server], ["UpdatesAvailableDlg 1", "DLMgrDlg wait",
+                                                 "FinishedDlg 1"])
+        equal(flow(events), [
+            "start", "screen UpdatesAvailableDlg", "result UpdatesAvailableDlg 1",
+            "screen DLMgrDlg", "result DLMgrDlg 1", "screen FinishedDlg", "result FinishedDlg 1",
+            "end"], "course of the run")
+        finished = of(events, "screen")[2]
+        equal(finished["texts"].get("1079"), "Update Failure", "failure heading")
+        equal(finished["lists"].get("1128"), ["California"], "failed downloads")
+        equal(of(events, "launch") + of(events, "close-request"), [], "nothing started or closed")
+        equal([(r["who"], r["event"]) for r in records(m)], [("Tessra.exe", "running")],
+              "nothing installed")
+        check(not m.tax_program_exited(), "the tax program keeps running")
+        equal(m.read(m.ts07).count("updated=false"), 1, "ts07.cfg untouched")
+        equal(os.path.getsize(installers[1]), size, "the short download stays on disk")
+    finally:
+        m.cleanup()
+
+
+@case
 def all_current(build):
     """Every product current: the no-updates screen; with "hide" nothing at all."""
     m = Machine(build, "current")
