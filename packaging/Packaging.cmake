@@ -47,6 +47,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Tessra Software Manager maintainers <swm@tessra.example>")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Web pages open through xdg-open; the screens' fonts stand in for Verdana and Arial.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, fonts-dejavu-core, fonts-liberation")
+# Web pages open through xdg-open; libX11 (loaded when a display answers)
+# asks the tax program's windows to close; the screens' fonts stand in for Verdana and Arial.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, libx11-6, fonts-dejavu-core, fonts-liberation")
 include(CPack)
