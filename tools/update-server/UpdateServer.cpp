@@ -1,11 +1,13 @@
 #include "UpdateServer.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <httplib.h>
 #include <limits.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
@@ -16,7 +18,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <functional>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -44,52 +45,8 @@ struct Exchange {
     std::uint64_t bytesSent = 0;
 };
 thread_local std::shared_ptr<Exchange> tExchange;
-
-struct Endpoint {
-    std::string address;
-    int port = -1;
-};
-
-bool NameOf(const sockaddr_storage& addr, socklen_t len, Endpoint& out) {
-    char host[NI_MAXHOST];
-    char service[NI_MAXSERV];
-    if (getnameinfo(reinterpret_cast<const sockaddr*>(&addr), len, host, sizeof host, service,
-                    sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
-        return false;
-    }
-    out.address = host;
-    out.port = atoi(service);
-    return true;
-}
-
-// Calls fn(fd, local, peer) for every connected TCP socket of this process. The server library
-// keeps its connection sockets to itself; this is how a stalled answer watches its client and
-// how Stop() ends idle and busy connections alike.
-void ForEachConnection(const std::function<void(int, const Endpoint&, const Endpoint&)>& fn) {
-    DIR* dir = opendir("/proc/self/fd");
-    if (!dir) return;
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
-        int fd = atoi(entry->d_name);
-        struct stat st {};
-        if (fd == dirfd(dir) || fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
-        sockaddr_storage addr{};
-        socklen_t len = sizeof addr;
-        Endpoint local, peer;
-        if (getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-            (addr.ss_family != AF_INET && addr.ss_family != AF_INET6) ||
-            !NameOf(addr, len, local)) {
-            continue;
-        }
-        len = sizeof addr;
-        if (getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-            !NameOf(addr, len, peer)) {
-            continue;  // the listening socket, or one not connected
-        }
-        fn(fd, local, peer);
-    }
-    closedir(dir);
-}
+// Our own descriptor of the connection the current worker thread serves.
+thread_local int tConnection = -1;
 
 const char* Reason(int status) {
     switch (status) {
@@ -148,15 +105,12 @@ std::string ContentType(const std::string& path) {
 class FileBody {
   public:
     FileBody(int fd, std::uint64_t start, const ServerOptions& options,
-             const std::atomic<bool>& stopping, std::shared_ptr<Exchange> exchange, Endpoint local,
-             Endpoint peer)
+             const std::atomic<bool>& stopping, std::shared_ptr<Exchange> exchange)
         : fd_(fd),
           start_(start),
           options_(options),
           stopping_(stopping),
           exchange_(std::move(exchange)),
-          local_(std::move(local)),
-          peer_(std::move(peer)),
           buffer_(kChunkSize) {}
     ~FileBody() { close(fd_); }
     FileBody(const FileBody&) = delete;
@@ -214,19 +168,8 @@ class FileBody {
     // Sends nothing more, keeping the connection open, until the client hangs up or the server
     // stops.
     void Stall() {
-        int connection = -1;
-        ForEachConnection([&](int fd, const Endpoint& local, const Endpoint& peer) {
-            if (local.port == local_.port && peer.port == peer_.port &&
-                peer.address == peer_.address) {
-                connection = fd;
-            }
-        });
         while (!stopping_) {
-            if (connection < 0) {
-                std::this_thread::sleep_for(kPollSlice);
-                continue;
-            }
-            pollfd p{connection, POLLRDHUP, 0};
+            pollfd p{tConnection, POLLRDHUP, 0};
             int ready = poll(&p, 1, static_cast<int>(kPollSlice.count()));
             if (ready > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL))) return;
         }
@@ -237,73 +180,167 @@ class FileBody {
     const ServerOptions& options_;
     const std::atomic<bool>& stopping_;
     std::shared_ptr<Exchange> exchange_;
-    Endpoint local_, peer_;
     std::vector<char> buffer_;
     Clock::time_point paceStart_{};
 };
 
 }  // namespace
 
-UpdateServer::UpdateServer(ServerOptions options)
-    : options_(std::move(options)), server_(std::make_unique<httplib::Server>()) {}
+// The connection processing of this httplib version (keep-alive loop, request parsing, routing,
+// logging) is a private member. Explicit instantiation may name private members, which gives
+// the accept loop below a way to call it for the sockets it accepts itself.
+using ProcessSocketFn = bool (httplib::Server::*)(socket_t);
+ProcessSocketFn ProcessAndCloseSocket();
+template <ProcessSocketFn Fn>
+struct ProcessSocketAccess {
+    friend ProcessSocketFn ProcessAndCloseSocket() { return Fn; }
+};
+template struct ProcessSocketAccess<&httplib::Server::process_and_close_socket>;
 
-UpdateServer::~UpdateServer() = default;
+class HttpCore : public httplib::Server {
+  public:
+    // Keep-alive loops continue only while the server socket is set.
+    void SetServing(socket_t sock) { svr_sock_ = sock; }
+    void Process(socket_t sock) { (this->*ProcessAndCloseSocket())(sock); }
+};
+
+void UpdateServer::Connections::Add(int fd) {
+    std::lock_guard lock(mutex_);
+    fds_.insert(fd);
+}
+
+void UpdateServer::Connections::Remove(int fd) {
+    std::lock_guard lock(mutex_);
+    fds_.erase(fd);
+    close(fd);
+}
+
+void UpdateServer::Connections::ShutdownAll() {
+    std::lock_guard lock(mutex_);
+    for (int fd : fds_) shutdown(fd, SHUT_RDWR);
+}
+
+UpdateServer::UpdateServer(ServerOptions options)
+    : options_(std::move(options)), http_(std::make_unique<HttpCore>()) {}
+
+UpdateServer::~UpdateServer() {
+    for (int fd : {listenFd_, wakeRead_, wakeWrite_}) {
+        if (fd >= 0) close(fd);
+    }
+}
 
 bool UpdateServer::Open(std::string& error) {
     if (!options_.logFile.empty() && !log_.Open(options_.logFile, error)) return false;
 
-    server_->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
-    server_->set_keep_alive_max_count(kKeepAliveMaxCount);
-    server_->set_keep_alive_timeout(5);
-    server_->set_read_timeout(10);
-    server_->set_write_timeout(30);
-    // Only SO_REUSEADDR: the library's default also sets SO_REUSEPORT, which would let a second
-    // server share a port that is already taken instead of failing.
-    server_->set_socket_options([](int sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    int wake[2];
+    if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        error = std::string("pipe: ") + strerror(errno);
+        return false;
+    }
+    wakeRead_ = wake[0];
+    wakeWrite_ = wake[1];
+
+    http_->set_keep_alive_max_count(kKeepAliveMaxCount);
+    http_->set_keep_alive_timeout(5);
+    http_->set_read_timeout(10);
+    http_->set_write_timeout(30);
+    http_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         Handle(req, res);
         return httplib::Server::HandlerResponse::Handled;
     });
-    server_->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+    http_->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         LogExchange(req, res);
     });
 
-    if (options_.port == 0) {
-        port_ = server_->bind_to_any_port(options_.bind);
-    } else if (server_->bind_to_port(options_.bind, options_.port)) {
-        port_ = options_.port;
-    }
-    if (port_ <= 0) {
-        error = "cannot listen on " + options_.bind + " port " + std::to_string(options_.port);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    std::string service = std::to_string(options_.port);
+    int rc = getaddrinfo(options_.bind.c_str(), service.c_str(), &hints, &found);
+    if (rc != 0) {
+        error = "cannot use address " + options_.bind + ": " + gai_strerror(rc);
         return false;
     }
+    std::string reason = "no usable address";
+    for (addrinfo* ai = found; ai && listenFd_ < 0; ai = ai->ai_next) {
+        int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+        if (fd < 0) continue;
+        // SO_REUSEADDR only: a port that another server holds must fail here.
+        int yes = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        if (bind(fd, ai->ai_addr, ai->ai_addrlen) == 0 && listen(fd, SOMAXCONN) == 0) {
+            listenFd_ = fd;
+        } else {
+            reason = strerror(errno);
+            close(fd);
+        }
+    }
+    freeaddrinfo(found);
+    if (listenFd_ < 0) {
+        error = "cannot listen on " + options_.bind + " port " + service + ": " + reason;
+        return false;
+    }
+    sockaddr_storage bound{};
+    socklen_t len = sizeof bound;
+    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&bound), &len);
+    port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                              : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
     return true;
 }
 
 bool UpdateServer::Run() {
-    bool ok = stopping_ || server_->listen_after_bind();
-    finished_ = true;
-    return ok || stopping_;
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    httplib::ThreadPool pool(kWorkerThreads);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+
+    http_->SetServing(listenFd_);
+    bool ok = true;
+    while (!stopping_) {
+        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        if (fds[1].revents) break;
+        if (!(fds[0].revents & POLLIN)) continue;
+        int sock = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (sock < 0) {
+            if (errno == EMFILE || errno == ENFILE) std::this_thread::sleep_for(kPollSlice);
+            continue;
+        }
+        // A second descriptor of our own for the connection: Stop() shuts it down, and a
+        // stalled answer watches it, without touching a descriptor httplib may close meanwhile.
+        int control = fcntl(sock, F_DUPFD_CLOEXEC, 0);
+        if (control < 0) {
+            close(sock);
+            continue;
+        }
+        connections_.Add(control);
+        pool.enqueue([this, sock, control] {
+            tConnection = control;
+            http_->Process(sock);
+            tConnection = -1;
+            connections_.Remove(control);
+        });
+    }
+    http_->SetServing(INVALID_SOCKET);
+    connections_.ShutdownAll();
+    pool.shutdown();
+    close(listenFd_);
+    listenFd_ = -1;
+    return ok;
 }
 
 void UpdateServer::Stop() {
     stopping_ = true;
-    // httplib ignores stop() before its accept loop has started.
-    while (!finished_ && !server_->is_running()) std::this_thread::sleep_for(kPollSlice / 10);
-    if (!finished_) server_->stop();
-    while (!finished_) {
-        CutConnections();
-        std::this_thread::sleep_for(kPollSlice);
-    }
-}
-
-void UpdateServer::CutConnections() const {
-    ForEachConnection([&](int fd, const Endpoint& local, const Endpoint&) {
-        if (local.port == port_) shutdown(fd, SHUT_RDWR);
-    });
+    char byte = 1;
+    ssize_t ignored = write(wakeWrite_, &byte, 1);
+    (void)ignored;
 }
 
 void UpdateServer::Handle(const httplib::Request& req, httplib::Response& res) {
@@ -399,9 +436,7 @@ void UpdateServer::ServeFile(const httplib::Request& req, httplib::Response& res
     }
 
     tExchange->streamed = true;
-    auto body = std::make_shared<FileBody>(fd, first, options_, stopping_, tExchange,
-                                           Endpoint{req.local_addr, req.local_port},
-                                           Endpoint{req.remote_addr, req.remote_port});
+    auto body = std::make_shared<FileBody>(fd, first, options_, stopping_, tExchange);
     res.set_content_provider(static_cast<size_t>(length), ContentType(path),
                              [body](size_t offset, size_t left, httplib::DataSink& sink) {
                                  return body->Provide(offset, left, sink);

@@ -3,14 +3,16 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <atomic>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ServerOptions.h"
 #include "UpdateServer.h"
+
+namespace {
+UpdateSrv::UpdateServer* gServer = nullptr;
+}
 
 int main(int argc, char** argv) {
     using namespace UpdateSrv;
@@ -29,39 +31,29 @@ int main(int argc, char** argv) {
             break;
     }
 
-    // Termination signals are taken by a watcher thread with sigwait, so the stop runs in
-    // ordinary thread context. Block them before any thread exists so every thread inherits it.
-    // SIGUSR1 only wakes the watcher when the server ends on its own.
-    // A disposition of SIG_IGN inherited from the parent would discard them before sigwait.
-    signal(SIGPIPE, SIG_IGN);
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGINT, SIG_DFL);
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGUSR1);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
     UpdateServer server(std::move(options));
     if (!server.Open(error)) {
         std::fprintf(stderr, "tessra-update-server: %s\n", error.c_str());
         return 1;
     }
+    // Stop() only sets a flag and writes to a pipe, so the handler may call it directly.
+    gServer = &server;
+    struct sigaction stop {};
+    stop.sa_handler = [](int) { gServer->Stop(); };
+    sigemptyset(&stop.sa_mask);
+    sigaction(SIGTERM, &stop, nullptr);
+    sigaction(SIGINT, &stop, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    // Unblock them in case the parent left them blocked.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+
     std::printf("listening on %d\n", server.Port());
     std::fflush(stdout);
-
-    std::thread watcher([&] {
-        int sig = 0;
-        while (sigwait(&signals, &sig) == 0) {
-            if (sig == SIGTERM || sig == SIGINT) server.Stop();
-            return;
-        }
-    });
-    bool ok = server.Run();
-    pthread_kill(watcher.native_handle(), SIGUSR1);
-    watcher.join();
-    if (!ok) {
+    if (!server.Run()) {
         std::fprintf(stderr, "tessra-update-server: serving failed\n");
         return 1;
     }
