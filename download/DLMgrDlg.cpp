@@ -152,6 +152,8 @@ DLMgrDlg::~DLMgrDlg() {
     }
 }
 
+Data::DownloadMsgSink& DLMgrDlg::Sink() { return *sink_; }
+
 bool DLMgrDlg::WorkerStarted() const { return worker_ && worker_->Started(); }
 
 bool DLMgrDlg::Initialise() {

@@ -59,6 +59,8 @@ class DLMgrDlg : public ScreenFrame {
     void HandleRecord(std::unique_ptr<Data::DownloadMsg> record);
     // Starts the rate clock now (done when the worker starts; previews use it too).
     void RestartClock();
+    // Where the worker posts its records (any thread).
+    Data::DownloadMsgSink& Sink();
 
   protected:
     bool Initialise() override;

@@ -1,0 +1,15 @@
+#pragma once
+// The pictures compiled into the program.
+
+#include <QIcon>
+#include <QPixmap>
+
+namespace Presentation {
+
+// Registers the compiled-in resources (needed once, since they live in a static library).
+void EnsureResources();
+QPixmap BannerPicture();       // 467 x 42, with the logo
+QPixmap SmallBannerPicture();  // 344 x 30, without
+QIcon WindowIcon();
+
+}  // namespace Presentation
