@@ -202,6 +202,17 @@ TEST_F(Serving, LogHasOneJsonLinePerRequest) {
     EXPECT_EQ(e[4]["status"], 405);
 }
 
+TEST_F(Serving, KeepsConnectionsAliveBetweenRequests) {
+    std::string ver = server_->Url("/updates/2007/win/fed/1/ver.txt");
+    Result r = Curl({"-o", dir_ / "one", "-o", dir_ / "two", ver, Installer()});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(SameBytes(ReadFile(dir_ / "two"), installer_));
+    auto lines = ServerProcess::WaitForLines(log_, 2);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(nlohmann::json::parse(lines[0])["remotePort"],
+              nlohmann::json::parse(lines[1])["remotePort"]);
+}
+
 TEST(ServingLog, AppendsToAnExistingLog) {
     TempDir dir;
     WriteFile(dir / "root/f.txt", "PRODUCT=x\n");
