@@ -69,7 +69,7 @@ class ServerProcess {
 
     bool Start(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         if (pid_ > 0) return true;
-        std::vector<std::string> args{binary_};
+        std::vector<std::string> args{FindProgram(binary_)};
         bool hasPort = false;
         for (const auto& a : args_)
             hasPort = hasPort || a == "--port" || a.rfind("--port=", 0) == 0;
@@ -186,6 +186,23 @@ class ServerProcess {
     }
 
   private:
+    // A name without a slash is looked up in PATH here, before fork.
+    static std::string FindProgram(const std::string& name) {
+        if (name.find('/') != std::string::npos) return name;
+        const char* path = std::getenv("PATH");
+        std::string dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+        size_t pos = 0;
+        while (pos <= dirs.size()) {
+            size_t end = dirs.find(':', pos);
+            if (end == std::string::npos) end = dirs.size();
+            std::string candidate = dirs.substr(pos, end - pos);
+            candidate = (candidate.empty() ? "." : candidate) + "/" + name;
+            if (access(candidate.c_str(), X_OK) == 0) return candidate;
+            pos = end + 1;
+        }
+        return name;
+    }
+
     bool Fail(const std::string& error) {
         error_ = error;
         return false;
