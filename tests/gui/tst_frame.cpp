@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QThread>
+#include <atomic>
 #include <thread>
 
 #include "GuiTestSupport.h"
@@ -397,7 +398,7 @@ void FrameTest::messageBoxFromAWorkerThreadShowsOnTheUiThread() {
         QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
         box->button(QMessageBox::Ok)->click();
     });
-    bool returned = false;
+    std::atomic<bool> returned{false};
     std::thread worker([&] {
         Sys::Linux().ShowMessage("Problem number (7)", "Problem Detected",
                                  Sys::MessageIcon::Exclamation);
