@@ -459,8 +459,9 @@ class Tour:
                    "uninstalled " + ", then ".join(codes) + ", then installed them again in order")
         state = self.state()
         self.check(all(state.get(r["code"]) == str(r["version"]) for r in self.tree["reinstall"]),
-                   "versions of the installers on disk: "
-                   + ", ".join(f"{r['code']} {state.get(r['code'])}" for r in self.tree["reinstall"]))
+                   "back at the versions of the installers on disk: "
+                   + ", ".join(f"{r['code']} {state.get(r['code'])}" for r in self.tree["reinstall"])
+                   + " (the next update check offers what is newer)")
         self.check_restart(reports, events, expect_mark=False)
 
 
