@@ -90,7 +90,8 @@ class LinuxProcesses : public ::testing::Test {
         for (std::string line; std::getline(lines, line);) out.push_back(line);
         return out;
     }
-    // Starts a copy of sleep named `name`; the caller ends it.
+    // Starts a copy of sleep named `name`; the caller ends it. Never "Tessra.exe":
+    // tests running beside these look for the tax program by that name.
     std::unique_ptr<Sys::WaitHandle> StartNamed(const std::string& name) {
         fs::copy_file("/bin/sleep", dir / name);
         return platform.Start({(dir / name).string(), "30", "", 5, false});
@@ -147,14 +148,14 @@ TEST_F(LinuxProcesses, FailedStartsGiveNoHandle) {
 }
 
 TEST_F(LinuxProcesses, RunningProgramIsListedWaitedOnAndClosedBySignalWithoutDisplay) {
-    auto started = StartNamed("Tessra.exe");
+    auto started = StartNamed("TessraUnit.exe");
     ASSERT_TRUE(started);
     uint32_t pid = started->Pid();
     auto listed = platform.ListProcesses();
     auto it = std::find_if(listed.begin(), listed.end(), [&](auto& p) { return p.pid == pid; });
     ASSERT_NE(it, listed.end());
-    EXPECT_EQ(it->comm, "Tessra.exe");
-    EXPECT_EQ(it->argv0, (dir / "Tessra.exe").string());
+    EXPECT_EQ(it->comm, "TessraUnit.exe");
+    EXPECT_EQ(it->argv0, (dir / "TessraUnit.exe").string());
 
     auto handle = platform.OpenProcess(pid);
     ASSERT_TRUE(handle);
@@ -173,22 +174,22 @@ TEST_F(LinuxProcesses, RunningProgramIsListedWaitedOnAndClosedBySignalWithoutDis
 
 TEST_F(LinuxProcesses, DisplayThatDoesNotAnswerFallsBackToSignal) {
     ScopedEnv noDisplay("DISPLAY", ":87");
-    auto started = StartNamed("Tessra.exe");
+    auto started = StartNamed("TessraUnit.exe");
     ASSERT_TRUE(started);
     platform.RequestClose(started->Pid());
     EXPECT_TRUE(started->Wait(10000));
 }
 
-TEST_F(LinuxProcesses, TaxProgramScriptIsFoundByItsName) {
+TEST_F(LinuxProcesses, ScriptIsFoundByItsOwnName) {
     // A script's interpreter is argv[0]; the kernel names the process after the script.
-    WriteScript(dir / "Tessra.exe", "#!/bin/sh\nwhile :; do sleep 0.1; done\n",
+    WriteScript(dir / "TessraUnit.exe", "#!/bin/sh\nwhile :; do sleep 0.1; done\n",
                 fs::perms::owner_all);
-    auto script = platform.Start({(dir / "Tessra.exe").string(), "", "", 5, false});
+    auto script = platform.Start({(dir / "TessraUnit.exe").string(), "", "", 5, false});
     ASSERT_TRUE(script);
     Sys::Install(&platform);
     auto finder = App::ProcessFinder::Fill();
     uint32_t pid = 0;
-    auto found = App::FindRunningProgram(finder, "tessra.exe", pid);
+    auto found = App::FindRunningProgram(finder, "tessraunit.EXE", pid);
     Sys::Install(nullptr);
     ASSERT_TRUE(found);
     EXPECT_EQ(pid, script->Pid());
