@@ -952,8 +952,10 @@ def bench_wait(build, seconds):
         busy = float(loop.stdout.split()[0])
         passes = int(loop.stdout.split()[1])
         print("wait for the tax program to close, %g s of waiting:" % seconds)
-        print("  tessra-swm (blocks on the process):  %.3f s CPU" % waited)
-        print("  search without pause (%d passes):  %.3f s CPU" % (passes, busy))
+        print("  tessra-swm (blocks on the process):  %.3f s CPU (%.1f%% of a core)"
+              % (waited, 100.0 * waited / seconds))
+        print("  search without pause (%d passes):  %.3f s CPU (%.1f%% of a core)"
+              % (passes, busy, 100.0 * busy / seconds))
     finally:
         m.cleanup()
 
