@@ -71,10 +71,16 @@ int ClampToInt(int64_t value) {
 // frees them unhandled once it has closed.
 class RecordReceiver : public QObject {
   public:
-    explicit RecordReceiver(DLMgrDlg* screen) : QObject(screen), screen_(screen) {}
+    RecordReceiver(DLMgrDlg* screen, std::shared_ptr<std::mutex> handoff)
+        : QObject(screen), screen_(screen), handoff_(std::move(handoff)) {}
     void Close() { screen_ = nullptr; }
 
     bool event(QEvent* event) override {
+        {
+            // Pairs with the sink's lock around posting: the hand-over of a record
+            // is then visible to thread checkers, not only inside Qt's queue.
+            std::lock_guard<std::mutex> lock(*handoff_);
+        }
         if (event->type() != DownloadRecordEventType()) return QObject::event(event);
         auto* record = static_cast<RecordEvent*>(event);
         if (screen_ && record->record) screen_->HandleRecord(std::move(record->record));
@@ -83,24 +89,26 @@ class RecordReceiver : public QObject {
 
   private:
     DLMgrDlg* screen_;
+    std::shared_ptr<std::mutex> handoff_;
 };
 
 // Called on the worker thread: posts each record to the receiver, in order.
 class RecordSink : public Data::DownloadMsgSink {
   public:
-    explicit RecordSink(RecordReceiver* receiver) : receiver_(receiver) {}
+    RecordSink(RecordReceiver* receiver, std::shared_ptr<std::mutex> handoff)
+        : handoff_(std::move(handoff)), receiver_(receiver) {}
     void Post(std::unique_ptr<Data::DownloadMsg> record) override {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(*handoff_);
         if (receiver_) QCoreApplication::postEvent(receiver_, new RecordEvent(std::move(record)));
         // Without a receiver the record is freed here.
     }
     void Detach() {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<std::mutex> lock(*handoff_);
         receiver_ = nullptr;
     }
 
   private:
-    std::mutex mutex_;
+    std::shared_ptr<std::mutex> handoff_;
     RecordReceiver* receiver_;
 };
 
@@ -137,8 +145,9 @@ DLMgrDlg::DLMgrDlg(const Data::EntryList& entries, int /*edition*/, const std::s
     ok->hide();
     connect(ok, &QPushButton::clicked, this, [this] { OnOK(); });
 
-    receiver_ = new RecordReceiver(this);
-    sink_ = std::make_shared<RecordSink>(receiver_);
+    auto handoff = std::make_shared<std::mutex>();
+    receiver_ = new RecordReceiver(this, handoff);
+    sink_ = std::make_shared<RecordSink>(receiver_, handoff);
 }
 
 DLMgrDlg::~DLMgrDlg() {
