@@ -154,6 +154,25 @@ def processes_running(programs):
     return found
 
 
+def tax_programs_running(exclude=()):
+    """Processes the Software Manager takes for the tax program: "Tessra.exe"
+    as the kernel's command name or argv[0]'s last part, in any case."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) in exclude or not pid_alive(int(entry)):
+            continue
+        try:
+            with open(f"/proc/{entry}/comm") as f:
+                comm = f.read().strip()
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                argv0 = f.read().split(b"\0")[0].decode(errors="replace")
+        except OSError:
+            continue
+        if "tessra.exe" in (comm.lower(), os.path.basename(argv0).lower()):
+            found.append((int(entry), argv0))
+    return found
+
+
 class UpdateServer:
     def __init__(self, program, root, log, throttle=None):
         args = [program, "--root", root, "--bind", "127.0.0.1", "--port", "0", "--log", log]
@@ -287,6 +306,22 @@ class Tour:
         elif kind == "tessra-error":
             say(f"  Tessra.exe problem: {event.get('text')}")
 
+    def wait_for_other_tax_programs(self):
+        """The Software Manager waits for, or closes, any "Tessra.exe" on the
+        machine; another one (a test's stand-in, say) would hold the tour up."""
+        deadline = time.monotonic() + 60
+        others = tax_programs_running()
+        if others:
+            say(f"  waiting for another Tessra.exe to end: "
+                + ", ".join(f"pid {pid} ({cmd})" for pid, cmd in others))
+        while others and time.monotonic() < deadline:
+            time.sleep(0.5)
+            others = tax_programs_running()
+        if others:
+            raise DemoFailure("another Tessra.exe keeps running (pid "
+                              + ", ".join(str(pid) for pid, _ in others)
+                              + "); close it and run the demo again")
+
     def run_scene(self, number, title, click, autopilot, restart, close_after=False):
         slug = click.split(":")[0]
         say()
@@ -302,6 +337,7 @@ class Tour:
         env["TESSRA_DEMO_SCREENSHOTS"] = os.path.join(self.demo, "screens", f"{number}-Tessra")
         env["TESSRA_SWM_SCREENSHOTS"] = os.path.join(self.demo, "screens", f"{number}-swm")
         transcript = JsonLines(transcript_path)
+        self.wait_for_other_tax_programs()
 
         first = subprocess.Popen(
             [self.tessra, "/N", f"127.0.0.1:{self.server.port}", "--click", click],
@@ -352,6 +388,13 @@ class Tour:
             if problem:
                 self.failures.append(f"scene {number}: {problem}")
                 say(f"    FAIL {problem}")
+                others = tax_programs_running(exclude={first.pid})
+                if others:
+                    say("    (another Tessra.exe was running: "
+                        + ", ".join(f"pid {pid} {cmd}" for pid, cmd in others) + ")")
+                # Leave no Software Manager of ours behind, holding the lock.
+                if child is not None and pid_alive(child):
+                    os.kill(child, signal.SIGTERM)
                 break
             time.sleep(0.1)
 
