@@ -6,7 +6,7 @@
 #  3. the update check of 50 manifests against one curl invocation for the same 50 URLs.
 set -e
 BUILD=${1:-build}
-RUNS=${RUNS:-3}
+RUNS=${RUNS:-5}
 SERVER="$BUILD/bin/tessra-update-server"
 BENCH="$BUILD/bin/download_bench"
 for f in "$SERVER" "$BENCH"; do

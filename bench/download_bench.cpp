@@ -23,29 +23,40 @@
 
 namespace {
 
-// Hands records to another thread, as the progress screen's event queue does.
+// Hands records to another thread, as the progress screen's event queue does:
+// the poster wakes the receiver only when it sleeps, and the receiver takes
+// everything queued at once.
 class QueueSink : public Data::DownloadMsgSink {
   public:
     void Post(std::unique_ptr<Data::DownloadMsg> msg) override {
+        bool wake = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             queue_.push_back(std::move(msg));
+            wake = sleeping_;
         }
-        cv_.notify_one();
+        if (wake) cv_.notify_one();
     }
 
     // Receiver loop: handles records until the finished record or Close().
     void Receive() {
-        std::unique_lock<std::mutex> lock(mutex_);
+        std::deque<std::unique_ptr<Data::DownloadMsg>> batch;
         for (;;) {
-            cv_.wait(lock, [this] { return !queue_.empty() || closed_; });
-            if (queue_.empty()) return;
-            std::unique_ptr<Data::DownloadMsg> msg = std::move(queue_.front());
-            queue_.pop_front();
-            ++records_;
-            if (auto* progress = dynamic_cast<Data::InProgressDownloadMsg*>(msg.get()))
-                bytes_ += progress->chunkBytes;
-            if (msg->kind == Data::kFinishedKind) return;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                sleeping_ = true;
+                cv_.wait(lock, [this] { return !queue_.empty() || closed_; });
+                sleeping_ = false;
+                if (queue_.empty()) return;
+                batch.swap(queue_);
+            }
+            for (auto& msg : batch) {
+                ++records_;
+                if (auto* progress = dynamic_cast<Data::InProgressDownloadMsg*>(msg.get()))
+                    bytes_ += progress->chunkBytes;
+                if (msg->kind == Data::kFinishedKind) return;
+            }
+            batch.clear();
         }
     }
 
@@ -64,6 +75,7 @@ class QueueSink : public Data::DownloadMsgSink {
     std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<std::unique_ptr<Data::DownloadMsg>> queue_;
+    bool sleeping_ = false;
     bool closed_ = false;
     long long bytes_ = 0;
     long long records_ = 0;

@@ -78,7 +78,10 @@ int CancelPoll(void* target, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 bool OpenStream(TransferFile& file) {
     if (file.stream) return true;
     file.stream = std::fopen(file.path.c_str(), "ab");
-    return file.stream != nullptr;
+    if (!file.stream) return false;
+    // Chunks go straight to the file, one write each: libcurl's buffer is the only one.
+    std::setvbuf(file.stream, nullptr, _IONBF, 0);
+    return true;
 }
 
 constexpr size_t kWriteFailed = static_cast<size_t>(-1);
