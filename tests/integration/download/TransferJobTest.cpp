@@ -199,6 +199,7 @@ TEST_F(TransferJobTest, UserAgentCarriesPromAndCamp) {
     Data::DownloadList list;
     list.AppendItem(Item("/ver.txt", local / "one/ver.txt", 0));
     EXPECT_TRUE(Run(list));
+    ASSERT_EQ(Log(1).size(), 1u);  // logged before the next run's request
     list.SetValue("prom", "spring07");
     list.SetValue("CAMP", "Mail 2");
     EXPECT_TRUE(Run(list));
