@@ -56,37 +56,45 @@ field() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p"; }
 
 # --- 1. throughput, 256 MiB ---------------------------------------------------
 SWM_TIMES=
+PLAIN_TIMES=
 CURL_TIMES=
 SIZE=$((256 * MIB))
+swm() {  # mode -> elapsed seconds, after checking the copy
+  rm -f "$TMP/out/swm.bin"
+  t0=$(now)
+  OUT=$("$BENCH" "$1" "$BASE/big256.bin" "$TMP/out/swm.bin")
+  t1=$(now)
+  [ "$(echo "$OUT" | field bytes)" = "$SIZE" ] || { echo "swm $1 incomplete: $OUT" >&2; exit 1; }
+  cmp -s "$TMP/out/swm.bin" "$TMP/root/big256.bin" || { echo "swm $1 copy differs" >&2; exit 1; }
+  elapsed "$t0" "$t1"
+}
 r=0
 while [ $r -lt "$RUNS" ]; do
-  rm -f "$TMP/out/swm.bin" "$TMP/out/curl.bin"
-  t0=$(now)
-  OUT=$("$BENCH" fetch "$BASE/big256.bin" "$TMP/out/swm.bin")
-  t1=$(now)
-  [ "$(echo "$OUT" | field bytes)" = "$SIZE" ] || { echo "swm fetch incomplete: $OUT"; exit 1; }
-  SWM_TIMES="$SWM_TIMES $(elapsed "$t0" "$t1")"
-  RSS256=$(echo "$OUT" | field peak_rss_kib)
-
+  SWM_TIMES="$SWM_TIMES $(swm fetch)"
+  rm -f "$TMP/out/curl.bin"
   t0=$(now)
   curl -s -o "$TMP/out/curl.bin" "$BASE/big256.bin"
   t1=$(now)
   CURL_TIMES="$CURL_TIMES $(elapsed "$t0" "$t1")"
-  cmp -s "$TMP/out/swm.bin" "$TMP/root/big256.bin" || { echo "swm copy differs"; exit 1; }
+  PLAIN_TIMES="$PLAIN_TIMES $(swm plain)"
   r=$((r + 1))
 done
 SWM_MED=$(echo "$SWM_TIMES" | median)
+PLAIN_MED=$(echo "$PLAIN_TIMES" | median)
 CURL_MED=$(echo "$CURL_TIMES" | median)
-awk -v s="$SWM_MED" -v c="$CURL_MED" -v n="$RUNS" -v mib=256 'BEGIN {
-  printf "throughput, one %d MiB file, median of %d runs:\n", mib, n
+awk -v s="$SWM_MED" -v p="$PLAIN_MED" -v c="$CURL_MED" -v n="$RUNS" -v mib=256 'BEGIN {
+  printf "throughput, one %d MiB file from 127.0.0.1, median of %d runs:\n", mib, n
   printf "  RunList with progress records  %7.3f s  %8.1f MiB/s\n", s, mib / s
+  printf "  RunList without records        %7.3f s  %8.1f MiB/s\n", p, mib / p
   printf "  curl -s -o FILE                %7.3f s  %8.1f MiB/s\n", c, mib / c
-  printf "  ratio (RunList / curl)         %7.2f\n", c / s
+  printf "  ratio (RunList with records / curl)  %.2f\n", c / s
 }'
 
 # --- 2. peak resident memory -----------------------------------------------------
-rm -f "$TMP/out/swm64.bin"
-RSS64=$("$BENCH" fetch "$BASE/big64.bin" "$TMP/out/swm64.bin" | field peak_rss_kib)
+rm -f "$TMP/out/swm.bin"
+RSS64=$("$BENCH" fetch "$BASE/big64.bin" "$TMP/out/swm.bin" | field peak_rss_kib)
+rm -f "$TMP/out/swm.bin"
+RSS256=$("$BENCH" fetch "$BASE/big256.bin" "$TMP/out/swm.bin" | field peak_rss_kib)
 echo "peak resident memory of the download process:"
 echo "  64 MiB file   ${RSS64} KiB"
 echo "  256 MiB file  ${RSS256} KiB"

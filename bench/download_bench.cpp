@@ -2,6 +2,7 @@
 //
 //   download_bench fetch URL OUT          one installer with progress records,
 //                                         consumed by a receiver thread
+//   download_bench plain URL OUT          the same without records
 //   download_bench check BASE OUTDIR N    the update check: N manifests
 //                                         BASE/p<i>/ver.txt, no records
 //
@@ -88,8 +89,8 @@ long PeakRssKib() {
 }
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: download_bench fetch URL OUT | download_bench check BASE OUTDIR N\n");
+    std::fprintf(
+        stderr, "usage: download_bench fetch|plain URL OUT | download_bench check BASE OUTDIR N\n");
     return 2;
 }
 
@@ -103,9 +104,9 @@ int main(int argc, char** argv) {
     worker.list = &list;
     QueueSink sink;
 
-    if (mode == "fetch") {
+    if (mode == "fetch" || mode == "plain") {
         list.AppendItem({argv[2], argv[3], "US", "", "", 0, 1, 2007});
-        worker.notify = true;
+        worker.notify = mode == "fetch";
         worker.sink = &sink;
     } else if (mode == "check" && argc >= 5) {
         const std::string base = argv[2], outDir = argv[3];
@@ -129,7 +130,7 @@ int main(int argc, char** argv) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     long long bytes = sink.Bytes();
-    if (mode == "check") {
+    if (mode != "fetch") {
         for (int i = 0; i < list.Count(); ++i) {
             std::error_code ec;
             auto size = std::filesystem::file_size(list.Item(i).localPath, ec);
