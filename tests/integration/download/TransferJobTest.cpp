@@ -50,6 +50,21 @@ TEST_F(TransferJobTest, ManifestsAreFetchedWholeAndMustNameTheProduct) {
     EXPECT_TRUE(Messages().empty());
 }
 
+TEST_F(TransferJobTest, PathWithTxtButNotDotTxtIsFetchedWholeAndNotChecked) {
+    const std::string source = RandomBytes(20000, 10);
+    WriteFile(root / "data.bin", source);
+    StartServer();
+    const std::string path = local / "txtdata.bin";
+    WriteFile(path, source.substr(0, 5000));  // would be resumed if it were not "txt"
+    Data::DownloadList list;
+    list.AppendItem(Item("/data.bin", path, 20000));
+    EXPECT_TRUE(Run(list));
+    EXPECT_TRUE(ReadFile(path) == source);
+    auto requests = RequestsFor("/data.bin", 1);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_TRUE(requests[0]["range"].is_null());
+}
+
 TEST_F(TransferJobTest, PartialInstallerResumesFromItsSize) {
     const std::string source = RandomBytes(300000, 1);
     WriteFile(root / "upd/cupd.exe", source);
