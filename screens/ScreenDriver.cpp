@@ -2,10 +2,12 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QRadioButton>
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 #include "platform/Autopilot.h"
 #include "platform/Transcript.h"
@@ -29,6 +31,19 @@ std::vector<QWidget*> NumberedControls(const QWidget* screen) {
     std::vector<QWidget*> controls;
     for (auto& [id, control] : found) controls.push_back(control);
     return controls;
+}
+// TESSRA_SWM_SCREENSHOTS=DIR keeps a picture of every screen shown, as
+// NN-<ScreenClass>.png; numbered by what the folder holds so that several
+// runs into one folder keep their order.
+void SaveScreenshot(QWidget* screen, const std::string& name) {
+    const char* folder = std::getenv("TESSRA_SWM_SCREENSHOTS");
+    if (!folder || !*folder) return;
+    QDir dir(QString::fromLocal8Bit(folder));
+    if (!dir.mkpath(".")) return;
+    const int number = static_cast<int>(dir.entryList({"*.png"}, QDir::Files).size()) + 1;
+    const QString file =
+        QString("%1-%2.png").arg(number, 2, 10, QChar('0')).arg(QString::fromStdString(name));
+    screen->grab().save(dir.filePath(file));
 }
 }  // namespace
 
@@ -89,6 +104,7 @@ void ScreenDriver::Shown() {
                                           {"lists", Lists(screen_)},
                                           {"checked", Checked(screen_)}});
     }
+    SaveScreenshot(screen_, screen_->ScreenName());
     Sys::Autopilot* pilot = Sys::Autopilot::Current();
     if (!pilot) return;
     actions_ = pilot->Take(screen_->ScreenName()).actions;
