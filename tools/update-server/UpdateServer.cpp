@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -313,6 +314,9 @@ bool UpdateServer::Run() {
             if (errno == EMFILE || errno == ENFILE) std::this_thread::sleep_for(kPollSlice);
             continue;
         }
+        // Small answers on a kept-alive connection must not wait for a delayed ACK.
+        int noDelay = 1;
+        setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
         // A second descriptor of our own for the connection: Stop() shuts it down, and a
         // stalled answer watches it, without touching a descriptor httplib may close meanwhile.
         int control = fcntl(sock, F_DUPFD_CLOEXEC, 0);
