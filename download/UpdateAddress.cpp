@@ -1,5 +1,6 @@
 #include "download/UpdateAddress.h"
 
+#include "data/SettingsFile.h"
 #include "data/Text.h"
 #include "platform/CommandLine.h"
 #include "platform/Platform.h"
@@ -76,19 +77,8 @@ std::string NormalLocalInstallerPath(const UpdateEntry& entry) {
            EditionLetter(entry.edition) + "upd.exe";
 }
 
-std::string StateAddress(const std::string& commandLine) {
-    size_t h = commandLine.find("http");
-    if (h == std::string::npos) return {};
-    size_t start = h > 0 ? h - 1 : 0;
-    // The purchase switch that follows the address is not part of it.
-    size_t end = Sys::FindWord(commandLine, "/purchase", h);
-    std::string tail =
-        commandLine.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    tail = StripStart(tail, " ");
-    tail = StripStart(tail, "\"");
-    tail = StripEnd(tail, " ");
-    return StripEnd(tail, "\"");
-}
+// One rule for the state address, shared with the purchase manifest address.
+std::string StateAddress(const std::string& commandLine) { return PurchaseAddress(commandLine); }
 
 void AddUpdateItem(DownloadList& list, const UpdateEntry& entry, const std::string& prom,
                    const std::string& camp) {
