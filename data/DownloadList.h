@@ -22,7 +22,7 @@ struct DownloadItem {
 };
 
 class DownloadList {
-public:
+  public:
     static constexpr int kMaxItems = 32767;  // 16-bit signed count
 
     void AppendItem(DownloadItem item);  // ignored beyond kMaxItems
@@ -36,7 +36,7 @@ public:
 
     const ProductCatalog& Catalog() const { return catalog_; }
 
-private:
+  private:
     std::vector<DownloadItem> items_;
     std::map<std::string, std::string> values_;
     ProductCatalog catalog_;

@@ -14,7 +14,7 @@ struct ProductInfo {
 };
 
 class ProductCatalog {
-public:
+  public:
     ProductCatalog();  // builds all 50 entries
     // Lower-cases the code and looks it up; nullptr when unknown. Owned by the catalogue.
     const ProductInfo* FindProduct(const std::string& code) const;
@@ -22,7 +22,7 @@ public:
     // Entries in build order (for tools and tests).
     const ProductInfo& At(size_t index) const { return *order_.at(index); }
 
-private:
+  private:
     void Add(const char* code, const char* name);
     std::map<std::string, std::unique_ptr<ProductInfo>> entries_;
     std::vector<const ProductInfo*> order_;

@@ -21,7 +21,9 @@ struct DownloadMsg {
 
 struct StartDownloadMsg : DownloadMsg {
     StartDownloadMsg(std::string path, int32_t present, int32_t expected)
-        : DownloadMsg(std::move(path), kStartKind), presentBytes(present), expectedBytes(expected) {}
+        : DownloadMsg(std::move(path), kStartKind),
+          presentBytes(present),
+          expectedBytes(expected) {}
     int32_t presentBytes;
     int32_t expectedBytes;
 };
@@ -40,7 +42,7 @@ inline std::unique_ptr<DownloadMsg> MakeFinishedMsg() {
 // Receiver of records. Post is called on the worker thread, must keep posting
 // order, and takes ownership. Receivers free records they can no longer handle.
 class DownloadMsgSink {
-public:
+  public:
     virtual ~DownloadMsgSink() = default;
     virtual void Post(std::unique_ptr<DownloadMsg> msg) = 0;
 };

@@ -12,7 +12,8 @@ namespace Data {
 std::string EditionLetter(int32_t edition);
 // "upd.exe" with "inst"/"hlp" and, for US and HLP, the edition letter in front.
 std::string ServerFileName(const std::string& productCode, int32_t edition);
-// Normal-mode local path: current folder + "/Update/" + code + installed + offered + letter + "upd.exe".
+// Normal-mode local path: current folder + "/Update/" + code + installed + offered + letter +
+// "upd.exe".
 std::string NormalLocalInstallerPath(const UpdateEntry& entry);
 // The state address of a purchase command line, ending before a "/purchase" switch.
 std::string StateAddress(const std::string& commandLine);

@@ -14,7 +14,7 @@
 namespace Data {
 
 class WorkerThread {
-public:
+  public:
     WorkerThread(std::shared_ptr<const DownloadList> list, std::shared_ptr<DownloadMsgSink> sink,
                  long lowSpeedTimeSeconds = 30);
     // Requests cancel and joins.
@@ -29,7 +29,7 @@ public:
     // Waits up to timeoutMs for RunList to return (joins then); true when it has.
     bool WaitFor(int timeoutMs);
 
-private:
+  private:
     std::shared_ptr<const DownloadList> list_;
     std::shared_ptr<DownloadMsgSink> sink_;
     std::shared_ptr<DownloadWorker> worker_;

@@ -1,10 +1,11 @@
 #include "platform/Autopilot.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 #include "platform/Transcript.h"
 
@@ -45,9 +46,9 @@ AutopilotStep Autopilot::Take(const std::string& screen) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (next_ < steps_.size() && steps_[next_].screen == screen) return steps_[next_++];
-        reason = next_ < steps_.size()
-                     ? "step " + std::to_string(steps_[next_].line) + " is for " + steps_[next_].screen
-                     : "no step left";
+        reason = next_ < steps_.size() ? "step " + std::to_string(steps_[next_].line) + " is for " +
+                                             steps_[next_].screen
+                                       : "no step left";
     }
     Abort(screen, reason);
 }

@@ -17,7 +17,7 @@ struct AutopilotStep {
 };
 
 class Autopilot {
-public:
+  public:
     // Nullptr when TESSRA_SWM_AUTOPILOT is not set.
     static Autopilot* Current();
     // Parses steps from text ("#" comments and blank lines skipped).
@@ -32,7 +32,7 @@ public:
     // Ends the process with status 3 after recording why.
     [[noreturn]] static void Abort(const std::string& screen, const std::string& reason);
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<AutopilotStep> steps_;
     size_t next_ = 0;

@@ -5,12 +5,12 @@ namespace Sys {
 namespace {
 // Ends when the fake process is gone from the list; a started program ends at once.
 class FakeHandle : public WaitHandle {
-public:
+  public:
     FakeHandle(FakePlatform* owner, uint32_t pid) : owner_(owner), pid_(pid) {}
     bool Wait(int) override { return !owner_ || !owner_->Running(pid_); }
     uint32_t Pid() const override { return pid_; }
 
-private:
+  private:
     FakePlatform* owner_;
     uint32_t pid_;
 };

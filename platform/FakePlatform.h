@@ -11,7 +11,7 @@
 namespace Sys {
 
 class FakePlatform : public Platform {
-public:
+  public:
     struct Message {
         std::string text, title;
         MessageIcon icon;
@@ -61,8 +61,7 @@ public:
     }
     bool ElevationFlag() override { return elevation; }
     bool LanConnected() override { return lan; }
-    void ShowMessage(const std::string& text, const std::string& title,
-                     MessageIcon icon) override {
+    void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override {
         std::lock_guard<std::mutex> lock(mutex);
         messages.push_back({text, title, icon});
     }
@@ -86,7 +85,8 @@ public:
     void RequestClose(uint32_t pid) override {
         std::lock_guard<std::mutex> lock(mutex);
         closeRequests.push_back(pid);
-        if (closeOnRequest.count(pid)) std::erase_if(processes, [&](auto& p) { return p.pid == pid; });
+        if (closeOnRequest.count(pid))
+            std::erase_if(processes, [&](auto& p) { return p.pid == pid; });
     }
     std::unique_ptr<WaitHandle> Start(const StartRequest& request) override;
     bool AcquireSingleInstance(const std::string&) override { return lockFree; }

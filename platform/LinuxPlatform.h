@@ -12,7 +12,7 @@
 namespace Sys {
 
 class LinuxPlatform : public Platform {
-public:
+  public:
     // The program's argv; the command line is argv joined (JoinCommandLine).
     void SetArguments(int argc, const char* const* argv);
     // A whole command line given as text (program path first), for tools.
@@ -51,7 +51,7 @@ public:
     // route that is up and goes through an interface other than loopback.
     static bool DefaultRouteThroughLan(const std::string& routeTable);
 
-private:
+  private:
     std::mutex mutex_;
     std::string commandLine_;
     std::string argumentText_;

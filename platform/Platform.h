@@ -14,7 +14,7 @@ enum class MessageIcon { None, Exclamation };
 
 // A process that can be waited on. Closing (destroying) it never kills the process.
 class WaitHandle {
-public:
+  public:
     virtual ~WaitHandle() = default;
     // Waits up to timeoutMs (-1: forever). True when the process has ended.
     virtual bool Wait(int timeoutMs) = 0;
@@ -23,8 +23,8 @@ public:
 
 struct ProcessEntry {
     uint32_t pid = 0;
-    std::string comm;      // kernel command name (may be cut at 15 characters)
-    std::string argv0;     // first argument as the process was started
+    std::string comm;   // kernel command name (may be cut at 15 characters)
+    std::string argv0;  // first argument as the process was started
 };
 
 // What a program start asks for; mirrors the shell's start request.
@@ -37,7 +37,7 @@ struct StartRequest {
 };
 
 class Platform {
-public:
+  public:
     virtual ~Platform() = default;
 
     // Data folders, without trailing separator; the callers append "/Tessra/2007/...".

@@ -8,7 +8,7 @@
 namespace Sys {
 
 class Transcript {
-public:
+  public:
     static bool Enabled();
     // Appends {"event": name, ...fields} as one line; thread-safe; no-op when disabled.
     static void Write(const std::string& name, nlohmann::json fields = nlohmann::json::object());

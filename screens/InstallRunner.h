@@ -9,20 +9,20 @@ namespace Presentation {
 
 // What the installation may do to the finished screen while it works.
 class InstallView {
-public:
+  public:
     virtual ~InstallView() = default;
     virtual void Minimise() = 0;
-    virtual void Restore() = 0;           // shown normally again
+    virtual void Restore() = 0;  // shown normally again
     virtual void HideScreen() = 0;
     virtual void ShowScreen() = 0;
-    virtual void HideAllControls() = 0;   // every control including buttons 1 and 2
+    virtual void HideAllControls() = 0;  // every control including buttons 1 and 2
     // Heading 1077 "Installing Tessra Updates" and text 1119 "This may take a moment. Please wait."
     virtual void ShowInstallingTexts(bool visible) = 0;
-    virtual void Repaint() = 0;           // processes pending paint events
+    virtual void Repaint() = 0;  // processes pending paint events
 };
 
 class InstallRunner {
-public:
+  public:
     virtual ~InstallRunner() = default;
     // closeNow: radio 1108 was checked. installerPaths: complete downloads in order.
     virtual void Install(InstallView& view, bool closeNow,
