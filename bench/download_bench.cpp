@@ -24,17 +24,23 @@
 
 namespace {
 
-// Hands records to another thread, as the progress screen's event queue does:
-// the poster wakes the receiver only when it sleeps, and the receiver takes
-// everything queued at once.
+// Hands records to another thread the way the progress screen takes them:
+// start and finished records wake the receiver at once, progress records at
+// most every 20 ms, and the receiver also looks every 30 ms; it takes
+// everything queued at once, in order.
 class QueueSink : public Data::DownloadMsgSink {
   public:
     void Post(std::unique_ptr<Data::DownloadMsg> msg) override {
+        const bool progress = msg->kind == Data::kProgressKind;
         bool wake = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             queue_.push_back(std::move(msg));
-            wake = sleeping_;
+            const auto now = std::chrono::steady_clock::now();
+            if (sleeping_ && (!progress || now - lastWake_ >= std::chrono::milliseconds(20))) {
+                wake = true;
+                lastWake_ = now;
+            }
         }
         if (wake) cv_.notify_one();
     }
@@ -46,9 +52,13 @@ class QueueSink : public Data::DownloadMsgSink {
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 sleeping_ = true;
-                cv_.wait(lock, [this] { return !queue_.empty() || closed_; });
+                cv_.wait_for(lock, std::chrono::milliseconds(30),
+                             [this] { return !queue_.empty() || closed_; });
                 sleeping_ = false;
-                if (queue_.empty()) return;
+                if (queue_.empty()) {
+                    if (closed_) return;
+                    continue;
+                }
                 batch.swap(queue_);
             }
             for (auto& msg : batch) {
@@ -77,6 +87,7 @@ class QueueSink : public Data::DownloadMsgSink {
     std::condition_variable cv_;
     std::deque<std::unique_ptr<Data::DownloadMsg>> queue_;
     bool sleeping_ = false;
+    std::chrono::steady_clock::time_point lastWake_;
     bool closed_ = false;
     long long bytes_ = 0;
     long long records_ = 0;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <limits>
 #include <mutex>
@@ -49,13 +50,6 @@ int DownloadRecordEventType() {
 }
 
 namespace {
-class RecordEvent : public QEvent {
-  public:
-    explicit RecordEvent(std::unique_ptr<Data::DownloadMsg> record)
-        : QEvent(static_cast<QEvent::Type>(DownloadRecordEventType())), record(std::move(record)) {}
-    std::unique_ptr<Data::DownloadMsg> record;  // freed with the event unless handled
-};
-
 int64_t FileSize(const std::string& path) {
     std::error_code error;
     const auto size = std::filesystem::file_size(path, error);
@@ -67,49 +61,83 @@ int ClampToInt(int64_t value) {
 }
 }  // namespace
 
+// Records cross from the worker to the UI thread through this queue, in
+// posting order. Waking the UI thread for every 16 KiB chunk would cost the
+// transfer more than the screen can show, so progress records wake it at most
+// every kWakeInterval (start and finished records at once) and a timer picks
+// up what is left.
+struct RecordHandoff {
+    static constexpr std::chrono::milliseconds kWakeInterval{20};
+    std::mutex mutex;
+    std::deque<std::unique_ptr<Data::DownloadMsg>> queue;
+    RecordReceiver* receiver = nullptr;  // null once the screen no longer takes records
+    bool wakePosted = false;
+    std::chrono::steady_clock::time_point lastWake;
+};
+
 // Lives on the UI thread; hands records to the screen while it is open and
 // frees them unhandled once it has closed.
 class RecordReceiver : public QObject {
   public:
-    RecordReceiver(DLMgrDlg* screen, std::shared_ptr<std::mutex> handoff)
-        : QObject(screen), screen_(screen), handoff_(std::move(handoff)) {}
+    RecordReceiver(DLMgrDlg* screen, std::shared_ptr<RecordHandoff> handoff)
+        : QObject(screen), screen_(screen), handoff_(std::move(handoff)) {
+        auto* timer = new QTimer(this);
+        timer->setInterval(30);
+        connect(timer, &QTimer::timeout, this, [this] { Drain(); });
+        timer->start();
+    }
     void Close() { screen_ = nullptr; }
 
-    bool event(QEvent* event) override {
+    // Handles every record queued so far, in order.
+    void Drain() {
+        std::deque<std::unique_ptr<Data::DownloadMsg>> batch;
         {
-            // Pairs with the sink's lock around posting: the hand-over of a record
-            // is then visible to thread checkers, not only inside Qt's queue.
-            std::lock_guard<std::mutex> lock(*handoff_);
+            std::lock_guard<std::mutex> lock(handoff_->mutex);
+            handoff_->wakePosted = false;
+            batch.swap(handoff_->queue);
         }
+        for (auto& record : batch)
+            if (screen_ && record) screen_->HandleRecord(std::move(record));
+    }
+
+    bool event(QEvent* event) override {
         if (event->type() != DownloadRecordEventType()) return QObject::event(event);
-        auto* record = static_cast<RecordEvent*>(event);
-        if (screen_ && record->record) screen_->HandleRecord(std::move(record->record));
+        Drain();
         return true;
     }
 
   private:
     DLMgrDlg* screen_;
-    std::shared_ptr<std::mutex> handoff_;
+    std::shared_ptr<RecordHandoff> handoff_;
 };
 
-// Called on the worker thread: posts each record to the receiver, in order.
+// Called on the worker thread: queues each record and wakes the receiver.
 class RecordSink : public Data::DownloadMsgSink {
   public:
-    RecordSink(RecordReceiver* receiver, std::shared_ptr<std::mutex> handoff)
-        : handoff_(std::move(handoff)), receiver_(receiver) {}
+    explicit RecordSink(std::shared_ptr<RecordHandoff> handoff) : handoff_(std::move(handoff)) {}
     void Post(std::unique_ptr<Data::DownloadMsg> record) override {
-        std::lock_guard<std::mutex> lock(*handoff_);
-        if (receiver_) QCoreApplication::postEvent(receiver_, new RecordEvent(std::move(record)));
-        // Without a receiver the record is freed here.
+        std::lock_guard<std::mutex> lock(handoff_->mutex);
+        if (!handoff_->receiver) return;  // the record is freed here
+        const bool progress = record->kind == Data::kProgressKind;
+        handoff_->queue.push_back(std::move(record));
+        const auto now = std::chrono::steady_clock::now();
+        if (handoff_->wakePosted) return;
+        if (progress && now - handoff_->lastWake < RecordHandoff::kWakeInterval) return;
+        handoff_->wakePosted = true;
+        handoff_->lastWake = now;
+        QCoreApplication::postEvent(
+            handoff_->receiver, new QEvent(static_cast<QEvent::Type>(DownloadRecordEventType())));
     }
+    // Frees what is still queued; later records are freed as they come.
     void Detach() {
-        std::lock_guard<std::mutex> lock(*handoff_);
-        receiver_ = nullptr;
+        std::deque<std::unique_ptr<Data::DownloadMsg>> dropped;
+        std::lock_guard<std::mutex> lock(handoff_->mutex);
+        handoff_->receiver = nullptr;
+        dropped.swap(handoff_->queue);
     }
 
   private:
-    std::shared_ptr<std::mutex> handoff_;
-    RecordReceiver* receiver_;
+    std::shared_ptr<RecordHandoff> handoff_;
 };
 
 DLMgrDlg::DLMgrDlg(const Data::EntryList& entries, int /*edition*/, const std::string& prom,
@@ -145,9 +173,10 @@ DLMgrDlg::DLMgrDlg(const Data::EntryList& entries, int /*edition*/, const std::s
     ok->hide();
     connect(ok, &QPushButton::clicked, this, [this] { OnOK(); });
 
-    auto handoff = std::make_shared<std::mutex>();
+    auto handoff = std::make_shared<RecordHandoff>();
     receiver_ = new RecordReceiver(this, handoff);
-    sink_ = std::make_shared<RecordSink>(receiver_, handoff);
+    handoff->receiver = receiver_;
+    sink_ = std::make_shared<RecordSink>(handoff);
 }
 
 DLMgrDlg::~DLMgrDlg() {
@@ -234,7 +263,7 @@ void DLMgrDlg::WatchWorker() {
         if (!worker_ || !worker_->Finished()) return;
         timer->stop();
         // Records posted before the worker ended are handled first.
-        QCoreApplication::sendPostedEvents(receiver_, DownloadRecordEventType());
+        receiver_->Drain();
         emit workerEnded(finishedRecord_);
     });
     timer->start();
@@ -311,6 +340,7 @@ void DLMgrDlg::OnCancel() {
 void DLMgrDlg::OnEnding(int) {
     // Records that still arrive are freed without being handled.
     receiver_->Close();
+    sink_->Detach();
 }
 
 }  // namespace Presentation
