@@ -72,6 +72,9 @@ class LinuxProcesses : public ::testing::Test {
         transcript =
             std::make_unique<ScopedEnv>("TESSRA_SWM_TRANSCRIPT", (dir / "t.jsonl").string());
         display = std::make_unique<ScopedEnv>("DISPLAY", "");
+        // Tests run in parallel processes and find programs by name among all
+        // processes: each test process gets a name of its own.
+        unitName = "Tu" + std::to_string(getpid()) + ".exe";
     }
     void TearDown() override {
         transcript.reset();
@@ -98,6 +101,7 @@ class LinuxProcesses : public ::testing::Test {
     }
 
     fs::path dir;
+    std::string unitName;
     std::unique_ptr<ScopedEnv> transcript, display;
     Sys::LinuxPlatform platform;
 };
@@ -148,14 +152,14 @@ TEST_F(LinuxProcesses, FailedStartsGiveNoHandle) {
 }
 
 TEST_F(LinuxProcesses, RunningProgramIsListedWaitedOnAndClosedBySignalWithoutDisplay) {
-    auto started = StartNamed("TessraUnit.exe");
+    auto started = StartNamed(unitName);
     ASSERT_TRUE(started);
     uint32_t pid = started->Pid();
     auto listed = platform.ListProcesses();
     auto it = std::find_if(listed.begin(), listed.end(), [&](auto& p) { return p.pid == pid; });
     ASSERT_NE(it, listed.end());
-    EXPECT_EQ(it->comm, "TessraUnit.exe");
-    EXPECT_EQ(it->argv0, (dir / "TessraUnit.exe").string());
+    EXPECT_EQ(it->comm, unitName);
+    EXPECT_EQ(it->argv0, (dir / unitName).string());
 
     auto handle = platform.OpenProcess(pid);
     ASSERT_TRUE(handle);
@@ -174,7 +178,7 @@ TEST_F(LinuxProcesses, RunningProgramIsListedWaitedOnAndClosedBySignalWithoutDis
 
 TEST_F(LinuxProcesses, DisplayThatDoesNotAnswerFallsBackToSignal) {
     ScopedEnv noDisplay("DISPLAY", ":87");
-    auto started = StartNamed("TessraUnit.exe");
+    auto started = StartNamed(unitName);
     ASSERT_TRUE(started);
     platform.RequestClose(started->Pid());
     EXPECT_TRUE(started->Wait(10000));
@@ -182,18 +186,26 @@ TEST_F(LinuxProcesses, DisplayThatDoesNotAnswerFallsBackToSignal) {
 
 TEST_F(LinuxProcesses, ScriptIsFoundByItsOwnName) {
     // A script's interpreter is argv[0]; the kernel names the process after the script.
-    WriteScript(dir / "TessraUnit.exe", "#!/bin/sh\nwhile :; do sleep 0.1; done\n",
+    // The script ends by itself after 30 s even if the test fails.
+    WriteScript(dir / unitName,
+                "#!/bin/sh\ni=0\nwhile [ $i -lt 300 ]; do sleep 0.1; i=$((i+1)); done\n",
                 fs::perms::owner_all);
-    auto script = platform.Start({(dir / "TessraUnit.exe").string(), "", "", 5, false});
+    auto script = platform.Start({(dir / unitName).string(), "", "", 5, false});
     ASSERT_TRUE(script);
+    std::string mixedCase = "tU" + unitName.substr(2, unitName.size() - 6) + ".EXE";
     Sys::Install(&platform);
-    auto finder = App::ProcessFinder::Fill();
+    std::unique_ptr<Sys::WaitHandle> found;
     uint32_t pid = 0;
-    auto found = App::FindRunningProgram(finder, "tessraunit.EXE", pid);
+    // Until the script has been exec'd the child still carries the parent's name.
+    WaitUntil([&] {
+        auto finder = App::ProcessFinder::Fill();
+        found = App::FindRunningProgram(finder, mixedCase, pid);
+        return found != nullptr;
+    });
     Sys::Install(nullptr);
+    kill(static_cast<pid_t>(script->Pid()), SIGKILL);
     ASSERT_TRUE(found);
     EXPECT_EQ(pid, script->Pid());
-    kill(static_cast<pid_t>(pid), SIGKILL);
     EXPECT_TRUE(found->Wait(10000));
 }
 
