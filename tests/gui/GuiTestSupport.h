@@ -17,6 +17,7 @@
 #include "data/Manifest.h"
 #include "platform/FakePlatform.h"
 #include "screens/ScreenFrame.h"
+#include "tests/support/TestFiles.h"
 
 namespace GuiTest {
 
@@ -72,15 +73,8 @@ class ScopedPlatform {
     std::string root_;
 };
 
-inline void WriteFile(const std::string& path, const std::string& content) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using TestSupport::ReadFile;
+using TestSupport::WriteFile;
 
 template <class T>
 T* Find(QWidget* screen, int id) {

@@ -22,44 +22,16 @@
 #include "download/TransferJob.h"
 #include "platform/FakePlatform.h"
 #include "tests/integration/server/ServerProcess.h"
+#include "tests/support/TestFiles.h"
 
 namespace DownloadTest {
 
+using TestSupport::RandomBytes;
+using TestSupport::ReadFile;
+using TestSupport::TempDir;
+using TestSupport::WriteFile;
+
 namespace fs = std::filesystem;
-
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "download-it-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& Path() const { return path_; }
-
-  private:
-    std::string path_;
-};
-
-inline void WriteFile(const std::string& path, const std::string& content) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline std::string RandomBytes(size_t size, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::string out(size, '\0');
-    for (char& c : out) c = static_cast<char>(gen() & 0xff);
-    return out;
-}
 
 // Records as the progress screen receives them: in posting order, from the worker thread.
 class RecordingSink : public Data::DownloadMsgSink {

@@ -17,23 +17,14 @@
 #include "app/ScreenFactory.h"
 #include "data/Text.h"
 #include "platform/FakePlatform.h"
+#include "tests/support/TestFiles.h"
 
 namespace AppTest {
 
+using TestSupport::ReadFile;
+using TestSupport::WriteFile;
+
 namespace fs = std::filesystem;
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& text) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
 
 // One screen shown by a flow, with what it was given.
 struct Shown {
