@@ -54,8 +54,6 @@ void BuildAddress(PendingRecord& record) {
     const std::string commandLine = Sys::Current().CommandLine();
     const size_t a = Sys::FindWord(commandLine, "/alert");
     const size_t h = commandLine.find("http");
-    const size_t i = Sys::FindWord(commandLine, "/install");
-    const size_t n = Sys::FindWord(commandLine, "/N ");
     const std::string year = std::to_string(record.year);
 
     if (h != npos && (a == npos || record.isAlert != "true")) {
@@ -71,11 +69,8 @@ void BuildAddress(PendingRecord& record) {
         record.output = UserDataPath("alert.txt");
         return;
     }
-    std::string address = "http://" + StripEnd(ServerText(commandLine, n, i != npos), " ") +
-                          "/updates/" + year + "/win/" + record.product + "/";
-    if (i != npos) address += RegistryEdition() + "/";
-    address += std::to_string(record.installedVersion) + "/" + record.manifestName;
-    record.address = ToLower(address);
+    record.address = UpdateFileAddress(commandLine, record.year, record.product,
+                                       record.installedVersion, record.manifestName);
 }
 
 // A text field of a record: filled when unset, emptied when set again.
@@ -130,6 +125,19 @@ std::string PurchaseManifestAddress(std::string_view commandLine) {
     size_t slash = address.rfind('/');
     address.erase(slash == std::string::npos ? 0 : slash + 1);
     return address + "ver.txt";
+}
+
+std::string UpdateFileAddress(std::string_view commandLine, int32_t year,
+                              const std::string& product, int32_t installedVersion,
+                              const std::string& fileName) {
+    const bool install = Sys::FindWord(commandLine, "/install") != npos;
+    std::string address =
+        "http://" +
+        StripEnd(ServerText(commandLine, Sys::FindWord(commandLine, "/N "), install), " ") +
+        "/updates/" + std::to_string(year) + "/win/" + product + "/";
+    if (install) address += RegistryEdition() + "/";
+    address += std::to_string(installedVersion) + "/" + fileName;
+    return ToLower(address);
 }
 
 std::unique_ptr<DownloadList> LoadSettingsFile(const std::string& path) {

@@ -36,6 +36,12 @@ void CompleteRecord(PendingRecord& record, DownloadList& list);
 std::string PurchaseAddress(std::string_view commandLine);
 // The same address with "ver.txt" in place of its file name: the state's manifest.
 std::string PurchaseManifestAddress(std::string_view commandLine);
+// Address of a file of the update server: "http://" + the server after "/N ",
+// "/updates/" + year + "/win/" + product + "/" [+ registry edition + "/" with
+// "/install"] + installed version + "/" + file name, all lower case.
+std::string UpdateFileAddress(std::string_view commandLine, int32_t year,
+                              const std::string& product, int32_t installedVersion,
+                              const std::string& fileName);
 
 // 1..6 for the edition words, 7 for a missing or unknown edition.
 int32_t GetEditionCode(const DownloadList& list);

@@ -9,29 +9,6 @@ namespace Data {
 
 namespace {
 
-constexpr const char* kEditionValue = "SOFTWARE\\ZVN\\2007\\Edition";
-constexpr size_t kEditionBufferBytes = 254;
-
-// The server named after the first "/N "; in install mode only its last word.
-std::string HostText(const std::string& commandLine, bool installMode) {
-    size_t n = Sys::FindWord(commandLine, "/N ");
-    if (n == std::string::npos) return {};
-    std::string host = RemoveAll(std::string_view(commandLine).substr(n + 3), '"');
-    if (installMode) {
-        size_t blank = host.rfind(' ');
-        if (blank != std::string::npos) host = host.substr(blank + 1);
-    }
-    return host;
-}
-
-// The edition as stored for the installer; a value that does not fit the
-// reader's buffer counts as missing.
-std::string RegistryEdition() {
-    std::string value = Sys::Current().RegistryValue(kEditionValue).value_or("");
-    if (value.size() >= kEditionBufferBytes) return {};
-    return value;
-}
-
 std::string LastSegment(const std::string& address) {
     size_t slash = address.rfind('/');
     return slash == std::string::npos ? address : address.substr(slash + 1);
@@ -88,11 +65,8 @@ void AddUpdateItem(DownloadList& list, const UpdateEntry& entry, const std::stri
     const bool installMode = Sys::HasWord(commandLine, "/install");
     const std::string code = ProductCode(entry);
 
-    std::string address = StripEnd("http://" + HostText(commandLine, installMode), " ");
-    address += "/updates/" + std::to_string(entry.year) + "/win/" + code + "/";
-    if (installMode) address += RegistryEdition() + "/";
-    address += std::to_string(entry.installedVersion) + "/" + ServerFileName(code, entry.edition);
-    address = ToLower(address);
+    std::string address = UpdateFileAddress(commandLine, entry.year, code, entry.installedVersion,
+                                            ServerFileName(code, entry.edition));
 
     std::string localPath = installMode
                                 ? Sys::Current().TempFolder() + "/Update/" + code + "upd.exe"
