@@ -5,6 +5,7 @@
 #include "app/Launch.h"
 #include "app/Processes.h"
 #include "app/Settings.h"
+#include "data/DataFolders.h"
 #include "data/SettingsFile.h"
 #include "data/Text.h"
 #include "download/TransferJob.h"
@@ -116,8 +117,7 @@ void Flows::PurchaseMode() {
     // Cancelled downloads: nothing installed, the settings file stays.
     if (screens_.Progress(edition, entries.updates, "", "") == 2) return;
 
-    std::string installer =
-        sys.CommonAppDataFolder() + Data::kTessraSuffix + "Downloads/" + fileName;
+    std::string installer = Data::CommonDataPath("Downloads/" + fileName);
     bool elevation = sys.ElevationFlag();
     if (elevation) sys.ShowMessage(kStateDownloadCompleteText, kStateDownloadCompleteTitle);
     RunAndWait(installer, " /v\"RUN=/G\"", elevation ? kShowNormal : kShow);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "data/DataFolders.h"
 #include "data/KeyValueLine.h"
 #include "data/Text.h"
 #include "platform/CommandLine.h"
@@ -52,12 +53,11 @@ void LaunchTaxProgram() {
 }
 
 std::string ProductCodeFilePath(const std::string& code) {
-    return Sys::Current().CommonAppDataFolder() + Data::kTessraSuffix + code + ".txt";
+    return Data::CommonDataPath(code + ".txt");
 }
 
 std::string StateInstallerPath(const std::string& code) {
-    return Sys::Current().CommonAppDataFolder() + Data::kTessraSuffix + "Downloads/Tessra" + code +
-           ".exe";
+    return Data::CommonDataPath("Downloads/Tessra" + code + ".exe");
 }
 
 bool UninstallParameters(const std::string& code, std::string& parameters) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "data/DataFolders.h"
 #include "data/Text.h"
 #include "download/UpdateAddress.h"
 #include "platform/CommandLine.h"
@@ -53,13 +54,9 @@ std::string SettingsPath(const std::string& trimmedArguments, bool alertFound, b
     return Data::StripBoth(path, "\t \"'");
 }
 
-std::string AlertSettingsPath() {
-    return Sys::Current().AppDataFolder() + Data::kTessraSuffix + "alert.cfg";
-}
+std::string AlertSettingsPath() { return Data::UserDataPath("alert.cfg"); }
 
-std::string PurchaseSettingsPath() {
-    return Sys::Current().CommonAppDataFolder() + Data::kTessraSuffix + "purchase.cfg";
-}
+std::string PurchaseSettingsPath() { return Data::CommonDataPath("purchase.cfg"); }
 
 std::vector<std::string> AlertSettingsLines() {
     return {"prom=ALRT",
@@ -68,7 +65,7 @@ std::vector<std::string> AlertSettingsLines() {
             "year=2007",
             std::string("product=") + "alert",
             "ver=alert.txt",
-            "output=" + Sys::Current().AppDataFolder() + Data::kTessraSuffix + "alert.txt",
+            "output=" + Data::UserDataPath("alert.txt"),
             "file-bytes=0",
             "installed-ver=1000"};
 }
@@ -80,8 +77,7 @@ std::vector<std::string> PurchaseSettingsLines(const std::string& stateCode) {
             "year=2007",
             "product=" + stateCode,
             "ver=ver.txt",
-            "output=" + Sys::Current().CommonAppDataFolder() + Data::kTessraSuffix +
-                "Downloads/ver.txt",
+            "output=" + Data::CommonDataPath("Downloads/ver.txt"),
             "file-bytes=0",
             "installed-ver=0100"};
 }

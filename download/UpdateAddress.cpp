@@ -1,5 +1,6 @@
 #include "download/UpdateAddress.h"
 
+#include "data/DataFolders.h"
 #include "data/SettingsFile.h"
 #include "data/Text.h"
 #include "platform/CommandLine.h"
@@ -74,8 +75,7 @@ void AddUpdateItem(DownloadList& list, const UpdateEntry& entry, const std::stri
 
     if (Sys::HasWord(commandLine, "http")) {
         address = StateAddress(commandLine);
-        localPath = Sys::Current().CommonAppDataFolder() + kTessraSuffix + "Downloads/" +
-                    LastSegment(address);
+        localPath = CommonDataPath("Downloads/" + LastSegment(address));
     }
 
     DownloadItem item;
