@@ -31,10 +31,10 @@ CheckedEntries ReadEntries(const Data::DownloadList& list) {
 }
 
 bool Flows::RunUpdateCheck(Data::DownloadList& list) {
-    Data::DownloadWorker worker;
+    Transfer::DownloadWorker worker;
     worker.list = &list;
     worker.notify = false;
-    return Data::RunList(worker);
+    return Transfer::RunList(worker);
 }
 
 Flows::Flows(ScreenFactory& screens, UpdateCheck check)

@@ -1,7 +1,7 @@
 #include "app/QtScreenFactory.h"
 
-#include "download/DLMgrDlg.h"
 #include "screens/AllUpdsAvailDlg.h"
+#include "screens/DLMgrDlg.h"
 #include "screens/FinishedDlg.h"
 #include "screens/NoNetworkDlg.h"
 #include "screens/NoUpdatesAvailDlg.h"

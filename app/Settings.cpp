@@ -98,7 +98,7 @@ std::string CannotWriteText(const std::string& path) {
     return "The Software Manager could not write the file\n" + path + "\nand will now exit.";
 }
 
-std::string PurchaseAddress() { return Data::StateAddress(Sys::Current().CommandLine()); }
+std::string PurchaseAddress() { return Transfer::StateAddress(Sys::Current().CommandLine()); }
 
 std::string PurchaseFileName(const std::string& address) {
     size_t slash = address.rfind('/');

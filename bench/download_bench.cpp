@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
     if (argc < 4) return Usage();
     const std::string mode = argv[1];
     Data::DownloadList list;
-    Data::DownloadWorker worker;
+    Transfer::DownloadWorker worker;
     worker.list = &list;
     QueueSink sink;
 
@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     std::thread receiver;
     if (worker.notify) receiver = std::thread([&] { sink.Receive(); });
-    const bool ok = Data::RunList(worker);
+    const bool ok = Transfer::RunList(worker);
     sink.Close();
     if (receiver.joinable()) receiver.join();
     const double seconds =

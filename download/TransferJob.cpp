@@ -14,7 +14,8 @@
 #include "data/Proxy.h"
 #include "platform/Platform.h"
 
-namespace Data {
+namespace Transfer {
+using namespace Data;
 
 namespace {
 
@@ -280,4 +281,4 @@ bool RunList(DownloadWorker& worker) {
     return true;
 }
 
-}  // namespace Data
+}  // namespace Transfer

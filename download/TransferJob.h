@@ -11,7 +11,7 @@
 
 typedef void CURL;
 
-namespace Data {
+namespace Transfer {
 
 struct DownloadWorker;
 
@@ -24,27 +24,27 @@ struct TransferFile {
 };
 
 struct DownloadWorker {
-    const DownloadList* list = nullptr;
+    const Data::DownloadList* list = nullptr;
     bool notify = false;                       // progress records and WriteWithProgress
-    DownloadMsgSink* sink = nullptr;           // where records go when notify is on
+    Data::DownloadMsgSink* sink = nullptr;     // where records go when notify is on
     std::atomic<bool> cancelRequested{false};  // sticky cancel flag
     long lowSpeedTimeSeconds = 30;             // stall limit; tests shorten it
     bool finishedPosted = false;               // a cancel posts the finished record once
 };
 
 bool RunList(DownloadWorker& worker);
-bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
+bool FetchItem(CURL* handle, DownloadWorker& worker, const Data::DownloadItem& item,
                const std::string& localPath, int32_t expectedSize, const std::string& userAgent);
-CURL* ConfigureTransfer(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
+CURL* ConfigureTransfer(CURL* handle, DownloadWorker& worker, const Data::DownloadItem& item,
                         TransferFile& file, int32_t proxyMode, const std::string& proxyAddress,
                         const std::string& userAgent);
 size_t WritePlain(char* data, size_t size, size_t count, void* target);
 size_t WriteWithProgress(char* data, size_t size, size_t count, void* target);
 bool CheckTextDownload(const std::string& path);
 void MakeParentDirectories(const std::string& path);
-std::string UserAgentText(const DownloadList& list);
+std::string UserAgentText(const Data::DownloadList& list);
 
 // Shows the problem message for a non-zero libcurl result through the platform.
 void ShowProblem(int code);
 
-}  // namespace Data
+}  // namespace Transfer

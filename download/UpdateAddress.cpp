@@ -6,7 +6,8 @@
 #include "platform/CommandLine.h"
 #include "platform/Platform.h"
 
-namespace Data {
+namespace Transfer {
+using namespace Data;
 
 namespace {
 
@@ -92,4 +93,4 @@ void AddUpdateItem(DownloadList& list, const UpdateEntry& entry, const std::stri
     list.SetValue("camp", camp);
 }
 
-}  // namespace Data
+}  // namespace Transfer

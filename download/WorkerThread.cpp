@@ -2,7 +2,8 @@
 
 #include <chrono>
 
-namespace Data {
+namespace Transfer {
+using namespace Data;
 
 WorkerThread::WorkerThread(std::shared_ptr<const DownloadList> list,
                            std::shared_ptr<DownloadMsgSink> sink, long lowSpeedTimeSeconds)
@@ -59,4 +60,4 @@ bool WorkerThread::WaitFor(int timeoutMs) {
     return true;
 }
 
-}  // namespace Data
+}  // namespace Transfer

@@ -11,12 +11,12 @@
 #include "download/DownloadMsg.h"
 #include "download/TransferJob.h"
 
-namespace Data {
+namespace Transfer {
 
 class WorkerThread {
   public:
-    WorkerThread(std::shared_ptr<const DownloadList> list, std::shared_ptr<DownloadMsgSink> sink,
-                 long lowSpeedTimeSeconds = 30);
+    WorkerThread(std::shared_ptr<const Data::DownloadList> list,
+                 std::shared_ptr<Data::DownloadMsgSink> sink, long lowSpeedTimeSeconds = 30);
     // Requests cancel and joins.
     ~WorkerThread();
     WorkerThread(const WorkerThread&) = delete;
@@ -30,8 +30,8 @@ class WorkerThread {
     bool WaitFor(int timeoutMs);
 
   private:
-    std::shared_ptr<const DownloadList> list_;
-    std::shared_ptr<DownloadMsgSink> sink_;
+    std::shared_ptr<const Data::DownloadList> list_;
+    std::shared_ptr<Data::DownloadMsgSink> sink_;
     std::shared_ptr<DownloadWorker> worker_;
     std::thread thread_;
     mutable std::mutex mutex_;
@@ -40,4 +40,4 @@ class WorkerThread {
     bool finished_ = false;
 };
 
-}  // namespace Data
+}  // namespace Transfer

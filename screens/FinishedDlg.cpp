@@ -28,9 +28,9 @@ int64_t FileSize(const std::string& path) {
 std::string InstallerPath(const Data::UpdateEntry& entry) {
     // The same rule the progress screen stored the file under (also in install mode).
     Data::DownloadList probe;
-    Data::AddUpdateItem(probe, entry, std::string(), std::string());
+    Transfer::AddUpdateItem(probe, entry, std::string(), std::string());
     if (probe.Count() > 0) return probe.Item(0).localPath;
-    return Data::NormalLocalInstallerPath(entry);
+    return Transfer::NormalLocalInstallerPath(entry);
 }
 
 FinishedDlg::FinishedDlg(const Data::EntryList& updates, QWidget* parent)

@@ -10,10 +10,10 @@ namespace Presentation {
 bool RunUpdateCheck(QWidget* screen, Data::DownloadList& check) {
     screen->setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    Data::DownloadWorker worker;
+    Transfer::DownloadWorker worker;
     worker.list = &check;
     worker.notify = false;
-    const bool ok = Data::RunList(worker);
+    const bool ok = Transfer::RunList(worker);
     QApplication::restoreOverrideCursor();
     screen->setEnabled(true);
     return ok;

@@ -13,10 +13,10 @@
 
 #include "GuiTestSupport.h"
 #include "data/DownloadList.h"
-#include "download/DLMgrDlg.h"
 #include "platform/LinuxPlatform.h"
 #include "screens/AllUpdsAvailDlg.h"
 #include "screens/ConnIssueDlg.h"
+#include "screens/DLMgrDlg.h"
 #include "screens/FinishedDlg.h"
 #include "screens/NoNetworkDlg.h"
 #include "screens/NoUpdatesAvailDlg.h"

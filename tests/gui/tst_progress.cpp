@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "GuiTestSupport.h"
-#include "download/DLMgrDlg.h"
+#include "screens/DLMgrDlg.h"
 #include "tests/integration/server/ServerProcess.h"
 
 using namespace Presentation;

@@ -15,11 +15,11 @@
 
 #include "data/DownloadList.h"
 #include "data/Manifest.h"
-#include "download/DLMgrDlg.h"
 #include "download/UpdateAddress.h"
 #include "platform/LinuxPlatform.h"
 #include "screens/AllUpdsAvailDlg.h"
 #include "screens/ConnIssueDlg.h"
+#include "screens/DLMgrDlg.h"
 #include "screens/FinishedDlg.h"
 #include "screens/NoNetworkDlg.h"
 #include "screens/NoUpdatesAvailDlg.h"

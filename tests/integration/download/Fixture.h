@@ -123,10 +123,10 @@ class TransferFixture : public ::testing::Test {
     }
 
     bool Run(const Data::DownloadList& list, long lowSpeedTimeSeconds = 30) {
-        Data::DownloadWorker worker;
+        Transfer::DownloadWorker worker;
         worker.list = &list;
         worker.lowSpeedTimeSeconds = lowSpeedTimeSeconds;
-        return Data::RunList(worker);
+        return Transfer::RunList(worker);
     }
 
     std::vector<Sys::FakePlatform::Message> Messages() {

@@ -145,11 +145,11 @@ TEST_F(ProxyTest, ChoiceIsReadAfreshForEveryTransferOfOneRun) {
         WriteFile(root / (std::string("updates/2007/win/") + name), RandomBytes(20000, 12));
         list.AppendItem(Item(std::string("/updates/2007/win/") + name, local / name, 20000));
     }
-    Data::DownloadWorker worker;
+    Transfer::DownloadWorker worker;
     worker.list = &list;
     worker.notify = true;
     worker.sink = &hook;
-    EXPECT_TRUE(Data::RunList(worker));
+    EXPECT_TRUE(Transfer::RunList(worker));
     // Proxied and direct requests come on different connections, so their
     // log lines may come in any order: look each one up by its path.
     std::vector<bool> flags;

@@ -236,11 +236,11 @@ TEST_F(TransferJobTest, FilesAbove2GiBAreReportedClamped) {
     RecordingSink sink;
     Data::DownloadList list;
     list.AppendItem(Item("/big.exe", big, INT32_MAX));
-    Data::DownloadWorker worker;
+    Transfer::DownloadWorker worker;
     worker.list = &list;
     worker.notify = true;
     worker.sink = &sink;
-    EXPECT_TRUE(Data::RunList(worker));
+    EXPECT_TRUE(Transfer::RunList(worker));
     auto records = sink.Take();
     ASSERT_EQ(records.size(), 2u);
     auto* start = dynamic_cast<Data::StartDownloadMsg*>(records[0].get());

@@ -14,7 +14,7 @@ class WorkerTest : public TransferFixture {
     // Runs the worker over the list to its end.
     Records RunWorker(std::shared_ptr<const Data::DownloadList> list) {
         auto sink = std::make_shared<RecordingSink>();
-        Data::WorkerThread worker(std::move(list), sink);
+        Transfer::WorkerThread worker(std::move(list), sink);
         worker.Start();
         EXPECT_TRUE(worker.WaitFor(60000));
         EXPECT_TRUE(worker.Finished());
@@ -101,7 +101,7 @@ TEST_F(WorkerTest, FailedItemEndsTheRecordsWithoutFinishedRecord) {
 TEST_F(WorkerTest, NoListEndsAtOnceAndEmptyListPostsOnlyTheFinishedRecord) {
     auto sink = std::make_shared<RecordingSink>();
     {
-        Data::WorkerThread worker(nullptr, sink);
+        Transfer::WorkerThread worker(nullptr, sink);
         EXPECT_FALSE(worker.Started());
         worker.Start();
         EXPECT_TRUE(worker.Started());
@@ -123,7 +123,7 @@ TEST_F(WorkerTest, CancelMidFileKeepsThePartAndTheNextRunResumesIt) {
 
     auto sink = std::make_shared<RecordingSink>();
     {
-        Data::WorkerThread worker(list, sink);
+        Transfer::WorkerThread worker(list, sink);
         worker.Start();
         ASSERT_TRUE(sink->WaitForProgress(30000, std::chrono::seconds(20)));
         worker.RequestCancel();
@@ -160,7 +160,7 @@ TEST_F(WorkerTest, CancelStopsAStalledTransferWithoutWaitingForTheStallLimit) {
     auto list = std::make_shared<Data::DownloadList>();
     list->AppendItem(Item("/upd.exe", local / "upd.exe", 500000));
     auto sink = std::make_shared<RecordingSink>();
-    Data::WorkerThread worker(list, sink, 30);
+    Transfer::WorkerThread worker(list, sink, 30);
     worker.Start();
     ASSERT_TRUE(sink->WaitForProgress(30000, std::chrono::seconds(20)));
     worker.RequestCancel();
@@ -182,7 +182,7 @@ TEST_F(WorkerTest, WorkerOutlivesTheListAndSinkReferencesOfItsCreator) {
     list->AppendItem(Item("/upd.exe", local / "upd.exe", 1000000));
     auto sink = std::make_shared<RecordingSink>();
     std::weak_ptr<RecordingSink> watch = sink;
-    auto worker = std::make_unique<Data::WorkerThread>(std::move(list), sink);
+    auto worker = std::make_unique<Transfer::WorkerThread>(std::move(list), sink);
     worker->Start();
     ASSERT_TRUE(sink->WaitForProgress(1, std::chrono::seconds(20)));
     sink.reset();  // the screen is gone; the worker keeps what it uses

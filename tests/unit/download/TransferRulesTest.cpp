@@ -40,37 +40,37 @@ TEST(CheckTextDownloadTest, FirstLineMustNameTheProduct) {
     WriteFile(dir / "second.txt", "VERSION=4\nproduct=US\n");
     WriteFile(dir / "empty.txt", "");
     WriteFile(dir / "page.txt", "<html><body>Not Found</body></html>\n");
-    EXPECT_TRUE(Data::CheckTextDownload(dir / "capital.txt"));
-    EXPECT_TRUE(Data::CheckTextDownload(dir / "lower.txt"));
-    EXPECT_FALSE(Data::CheckTextDownload(dir / "upper.txt"));
-    EXPECT_FALSE(Data::CheckTextDownload(dir / "second.txt"));
-    EXPECT_FALSE(Data::CheckTextDownload(dir / "empty.txt"));
-    EXPECT_FALSE(Data::CheckTextDownload(dir / "page.txt"));
-    EXPECT_FALSE(Data::CheckTextDownload(dir / "missing.txt"));
+    EXPECT_TRUE(Transfer::CheckTextDownload(dir / "capital.txt"));
+    EXPECT_TRUE(Transfer::CheckTextDownload(dir / "lower.txt"));
+    EXPECT_FALSE(Transfer::CheckTextDownload(dir / "upper.txt"));
+    EXPECT_FALSE(Transfer::CheckTextDownload(dir / "second.txt"));
+    EXPECT_FALSE(Transfer::CheckTextDownload(dir / "empty.txt"));
+    EXPECT_FALSE(Transfer::CheckTextDownload(dir / "page.txt"));
+    EXPECT_FALSE(Transfer::CheckTextDownload(dir / "missing.txt"));
 }
 
 TEST(CheckTextDownloadTest, OnlyTheFirst254CharactersCountAsTheFirstLine) {
     TempDir dir;
     WriteFile(dir / "long.txt", std::string(254, 'x') + "product=US\n");
     WriteFile(dir / "fits.txt", std::string(248, 'x') + "roduct\n");
-    EXPECT_FALSE(Data::CheckTextDownload(dir / "long.txt"));
-    EXPECT_TRUE(Data::CheckTextDownload(dir / "fits.txt"));
+    EXPECT_FALSE(Transfer::CheckTextDownload(dir / "long.txt"));
+    EXPECT_TRUE(Transfer::CheckTextDownload(dir / "fits.txt"));
 }
 
 TEST(CheckTextDownloadTest, PathsWithoutDotTxtPassUnread) {
     TempDir dir;
-    EXPECT_TRUE(Data::CheckTextDownload(dir / "missing.exe"));
-    EXPECT_TRUE(Data::CheckTextDownload(dir / "txtfile"));  // "txt" but not ".txt"
+    EXPECT_TRUE(Transfer::CheckTextDownload(dir / "missing.exe"));
+    EXPECT_TRUE(Transfer::CheckTextDownload(dir / "txtfile"));  // "txt" but not ".txt"
 }
 
 TEST(MakeParentDirectoriesTest, CreatesTheMissingChainLevelByLevel) {
     TempDir dir;
-    Data::MakeParentDirectories(dir / "a/b/c/file.exe");
+    Transfer::MakeParentDirectories(dir / "a/b/c/file.exe");
     EXPECT_TRUE(fs::is_directory(dir / "a/b/c"));
     EXPECT_FALSE(fs::exists(dir / "a/b/c/file.exe"));
     // An existing chain is left alone; a doubled separator adds no level.
     WriteFile(dir / "a/b/keep", "x");
-    Data::MakeParentDirectories(dir / "a//b/d/file.exe");
+    Transfer::MakeParentDirectories(dir / "a//b/d/file.exe");
     EXPECT_TRUE(fs::is_directory(dir / "a/b/d"));
     EXPECT_EQ(ReadFile(dir / "a/b/keep"), "x");
 }
@@ -78,7 +78,7 @@ TEST(MakeParentDirectoriesTest, CreatesTheMissingChainLevelByLevel) {
 TEST(MakeParentDirectoriesTest, StopsSilentlyAtAFileInTheWay) {
     TempDir dir;
     WriteFile(dir / "plain", "x");
-    Data::MakeParentDirectories(dir / "plain/sub/file.exe");
+    Transfer::MakeParentDirectories(dir / "plain/sub/file.exe");
     EXPECT_TRUE(fs::is_regular_file(dir / "plain"));
     EXPECT_FALSE(fs::exists(dir / "plain/sub"));
 }
@@ -87,8 +87,8 @@ TEST(MakeParentDirectoriesTest, RelativeFoldersAndBareNames) {
     TempDir dir;
     std::string cwd = fs::current_path().string();
     ASSERT_EQ(::chdir(dir.Path().c_str()), 0);
-    Data::MakeParentDirectories("rel/deeper/file.txt");
-    Data::MakeParentDirectories("bare.txt");  // no folder part: nothing to do
+    Transfer::MakeParentDirectories("rel/deeper/file.txt");
+    Transfer::MakeParentDirectories("bare.txt");  // no folder part: nothing to do
     EXPECT_TRUE(fs::is_directory(dir / "rel/deeper"));
     EXPECT_FALSE(fs::exists(dir / "bare.txt"));
     ASSERT_EQ(::chdir(cwd.c_str()), 0);
@@ -96,22 +96,22 @@ TEST(MakeParentDirectoriesTest, RelativeFoldersAndBareNames) {
 
 TEST(UserAgentTextTest, PromAndCampWithBlanks) {
     Data::DownloadList list;
-    EXPECT_EQ(Data::UserAgentText(list), "TessraSWM  ");
+    EXPECT_EQ(Transfer::UserAgentText(list), "TessraSWM  ");
     list.SetValue("PROM", "spring");
-    EXPECT_EQ(Data::UserAgentText(list), "TessraSWM spring ");
+    EXPECT_EQ(Transfer::UserAgentText(list), "TessraSWM spring ");
     list.SetValue("camp", "c42");
-    EXPECT_EQ(Data::UserAgentText(list), "TessraSWM spring c42");
+    EXPECT_EQ(Transfer::UserAgentText(list), "TessraSWM spring c42");
 }
 
 TEST(WriteCallbackTest, PlainAppendsToTheLocalFile) {
     TempDir dir;
     WriteFile(dir / "part.exe", "abc");
-    Data::TransferFile file;
+    Transfer::TransferFile file;
     file.path = dir / "part.exe";
     char chunk1[] = "defg";
     char chunk2[] = "hi";
-    EXPECT_EQ(Data::WritePlain(chunk1, 1, 4, &file), 4u);
-    EXPECT_EQ(Data::WritePlain(chunk2, 1, 2, &file), 2u);
+    EXPECT_EQ(Transfer::WritePlain(chunk1, 1, 4, &file), 4u);
+    EXPECT_EQ(Transfer::WritePlain(chunk2, 1, 2, &file), 2u);
     ASSERT_NE(file.stream, nullptr);
     std::fclose(file.stream);
     EXPECT_EQ(ReadFile(dir / "part.exe"), "abcdefghi");
@@ -119,33 +119,33 @@ TEST(WriteCallbackTest, PlainAppendsToTheLocalFile) {
 
 TEST(WriteCallbackTest, FolderThatCannotBeOpenedFailsTheWrite) {
     TempDir dir;
-    Data::TransferFile file;
+    Transfer::TransferFile file;
     file.path = dir / "no/such/folder/file.exe";
     char chunk[] = "data";
-    EXPECT_NE(Data::WritePlain(chunk, 1, 4, &file), 4u);
-    Data::DownloadWorker worker;
+    EXPECT_NE(Transfer::WritePlain(chunk, 1, 4, &file), 4u);
+    Transfer::DownloadWorker worker;
     file.worker = &worker;
-    EXPECT_NE(Data::WriteWithProgress(chunk, 1, 4, &file), 4u);
+    EXPECT_NE(Transfer::WriteWithProgress(chunk, 1, 4, &file), 4u);
 }
 
 TEST(WriteCallbackTest, ProgressRecordPerChunkThenCancelPostsOneFinishedRecord) {
     TempDir dir;
     CollectingSink sink;
-    Data::DownloadWorker worker;
+    Transfer::DownloadWorker worker;
     worker.notify = true;
     worker.sink = &sink;
-    Data::TransferFile file;
+    Transfer::TransferFile file;
     file.path = dir / "big.exe";
     file.worker = &worker;
 
     std::vector<char> chunk(16384, 'z');
-    EXPECT_EQ(Data::WriteWithProgress(chunk.data(), 1, chunk.size(), &file), chunk.size());
-    EXPECT_EQ(Data::WriteWithProgress(chunk.data(), 1, 100, &file), 100u);
+    EXPECT_EQ(Transfer::WriteWithProgress(chunk.data(), 1, chunk.size(), &file), chunk.size());
+    EXPECT_EQ(Transfer::WriteWithProgress(chunk.data(), 1, 100, &file), 100u);
     EXPECT_EQ(file.pendingBytes, 0);
 
     worker.cancelRequested = true;
-    EXPECT_NE(Data::WriteWithProgress(chunk.data(), 1, 100, &file), 100u);
-    EXPECT_NE(Data::WriteWithProgress(chunk.data(), 1, 100, &file), 100u);  // sticky
+    EXPECT_NE(Transfer::WriteWithProgress(chunk.data(), 1, 100, &file), 100u);
+    EXPECT_NE(Transfer::WriteWithProgress(chunk.data(), 1, 100, &file), 100u);  // sticky
     std::fclose(file.stream);
 
     ASSERT_EQ(sink.records.size(), 3u);
@@ -169,11 +169,11 @@ TEST(RunListTest, EmptyAndCompleteListsFinishWithoutAnyConnection) {
 
     Data::DownloadList empty;
     CollectingSink sink;
-    Data::DownloadWorker worker;
+    Transfer::DownloadWorker worker;
     worker.list = &empty;
     worker.notify = true;
     worker.sink = &sink;
-    EXPECT_TRUE(Data::RunList(worker));
+    EXPECT_TRUE(Transfer::RunList(worker));
     ASSERT_EQ(sink.records.size(), 1u);
     EXPECT_EQ(sink.records[0]->kind, Data::kFinishedKind);
 
@@ -185,7 +185,7 @@ TEST(RunListTest, EmptyAndCompleteListsFinishWithoutAnyConnection) {
     complete.AppendItem({"http://127.0.0.1:1/two.exe", dir / "two.exe", "CA", "", "", 20, 1, 2007});
     sink.records.clear();
     worker.list = &complete;
-    EXPECT_TRUE(Data::RunList(worker));
+    EXPECT_TRUE(Transfer::RunList(worker));
     ASSERT_EQ(sink.records.size(), 3u);
     auto* start = dynamic_cast<Data::StartDownloadMsg*>(sink.records[1].get());
     ASSERT_NE(start, nullptr);
@@ -200,10 +200,11 @@ TEST(RunListTest, EmptyAndCompleteListsFinishWithoutAnyConnection) {
 TEST(ConfigureTransferTest, NoHandleSetsNothing) {
     Sys::FakePlatform platform;
     Sys::Install(&platform);
-    Data::DownloadWorker worker;
-    Data::TransferFile file;
+    Transfer::DownloadWorker worker;
+    Transfer::TransferFile file;
     Data::DownloadItem item;
-    EXPECT_EQ(Data::ConfigureTransfer(nullptr, worker, item, file, 0, "", "TessraSWM  "), nullptr);
+    EXPECT_EQ(Transfer::ConfigureTransfer(nullptr, worker, item, file, 0, "", "TessraSWM  "),
+              nullptr);
     EXPECT_TRUE(platform.messages.empty());
     Sys::Install(nullptr);
 }
@@ -211,9 +212,9 @@ TEST(ConfigureTransferTest, NoHandleSetsNothing) {
 TEST(ShowProblemTest, ListedNumbersGetTheirTextsAndOthersTheGeneralOne) {
     Sys::FakePlatform platform;
     Sys::Install(&platform);
-    Data::ShowProblem(22);
-    Data::ShowProblem(23);
-    Data::ShowProblem(35);
+    Transfer::ShowProblem(22);
+    Transfer::ShowProblem(23);
+    Transfer::ShowProblem(35);
     Sys::Install(nullptr);
 
     ASSERT_EQ(platform.messages.size(), 3u);

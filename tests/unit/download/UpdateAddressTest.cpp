@@ -34,7 +34,7 @@ class UpdateAddressTest : public ::testing::Test {
     Data::DownloadItem Add(const Data::UpdateEntry& entry, const std::string& prom = "P",
                            const std::string& camp = "C") {
         int before = list.Count();
-        Data::AddUpdateItem(list, entry, prom, camp);
+        Transfer::AddUpdateItem(list, entry, prom, camp);
         EXPECT_EQ(list.Count(), before + 1);
         return list.Count() > before ? list.Item(list.Count() - 1) : Data::DownloadItem{};
     }
@@ -46,16 +46,16 @@ class UpdateAddressTest : public ::testing::Test {
 TEST(EditionLetterTest, LettersOfTheSixEditionsAndTheUnknownOne) {
     const char* expected[] = {"", "c", "l", "f", "p", "s", "b", "b", ""};
     for (int32_t edition = 0; edition <= 8; ++edition)
-        EXPECT_EQ(Data::EditionLetter(edition), expected[edition]) << edition;
-    EXPECT_EQ(Data::EditionLetter(-1), "");
+        EXPECT_EQ(Transfer::EditionLetter(edition), expected[edition]) << edition;
+    EXPECT_EQ(Transfer::EditionLetter(-1), "");
 }
 
 TEST(ServerFileNameTest, PrefixesByProductCode) {
-    EXPECT_EQ(Data::ServerFileName("US", 1), "cupd.exe");
-    EXPECT_EQ(Data::ServerFileName("HLP", 4), "phlpupd.exe");
-    EXPECT_EQ(Data::ServerFileName("INST", 1), "instupd.exe");  // no edition letter
-    EXPECT_EQ(Data::ServerFileName("CA", 1), "upd.exe");
-    EXPECT_EQ(Data::ServerFileName("US", 9), "upd.exe");  // no letter for an unknown edition
+    EXPECT_EQ(Transfer::ServerFileName("US", 1), "cupd.exe");
+    EXPECT_EQ(Transfer::ServerFileName("HLP", 4), "phlpupd.exe");
+    EXPECT_EQ(Transfer::ServerFileName("INST", 1), "instupd.exe");  // no edition letter
+    EXPECT_EQ(Transfer::ServerFileName("CA", 1), "upd.exe");
+    EXPECT_EQ(Transfer::ServerFileName("US", 9), "upd.exe");  // no letter for an unknown edition
 }
 
 TEST_F(UpdateAddressTest, FederalUpdateInNormalMode) {
@@ -88,8 +88,8 @@ TEST_F(UpdateAddressTest, StateHelpAndInstallerNames) {
 }
 
 TEST_F(UpdateAddressTest, NoItemUnlessTheOfferedVersionIsHigher) {
-    Data::AddUpdateItem(list, Entry("us", 1, 4, 4), "P", "C");
-    Data::AddUpdateItem(list, Entry("us", 1, 5, 4), "P", "C");
+    Transfer::AddUpdateItem(list, Entry("us", 1, 4, 4), "P", "C");
+    Transfer::AddUpdateItem(list, Entry("us", 1, 5, 4), "P", "C");
     EXPECT_EQ(list.Count(), 0);
     EXPECT_FALSE(list.HasValue("prom"));
 }
@@ -129,13 +129,14 @@ TEST_F(UpdateAddressTest, StateAddressEndsBeforeAFollowingPurchaseSwitch) {
     EXPECT_EQ(item.url, "http://Shop.Example/States/2007/CA.exe");
     EXPECT_EQ(item.localPath, "/srv/common/Tessra/2007/Downloads/CA.exe");
 
-    EXPECT_EQ(Data::StateAddress("swm  http://h/a/NY.exe   /purchase /N x"), "http://h/a/NY.exe");
+    EXPECT_EQ(Transfer::StateAddress("swm  http://h/a/NY.exe   /purchase /N x"),
+              "http://h/a/NY.exe");
     // Without the switch the address runs to the end of the line.
-    EXPECT_EQ(Data::StateAddress("swm http://h/a/NY.exe"), "http://h/a/NY.exe");
+    EXPECT_EQ(Transfer::StateAddress("swm http://h/a/NY.exe"), "http://h/a/NY.exe");
     // A "/purchase" inside the address itself is not the switch.
-    EXPECT_EQ(Data::StateAddress("swm http://h/purchase/NY.exe /purchase"),
+    EXPECT_EQ(Transfer::StateAddress("swm http://h/purchase/NY.exe /purchase"),
               "http://h/purchase/NY.exe");
-    EXPECT_EQ(Data::StateAddress("swm /home/u/req.cfg"), "");
+    EXPECT_EQ(Transfer::StateAddress("swm /home/u/req.cfg"), "");
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 #include "download/DownloadMsg.h"
 #include "screens/ScreenFrame.h"
 
-namespace Data {
+namespace Transfer {
 class WorkerThread;
 }
 
@@ -79,7 +79,7 @@ class DLMgrDlg : public ScreenFrame {
     std::shared_ptr<Data::DownloadList> list_;
     std::string prom_;
     std::string camp_;
-    std::unique_ptr<Data::WorkerThread> worker_;
+    std::unique_ptr<Transfer::WorkerThread> worker_;
     bool workerRunning_ = false;  // started and no finished record yet
     bool finishedRecord_ = false;
     RateTracker tracker_;

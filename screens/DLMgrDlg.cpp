@@ -1,4 +1,4 @@
-#include "download/DLMgrDlg.h"
+#include "screens/DLMgrDlg.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -206,7 +206,7 @@ bool DLMgrDlg::Initialise() {
     presentBytes_ = 0;
     for (const Data::UpdateEntry* entry : entries_) {
         if (!entry || !Data::OffersUpdate(*entry)) continue;
-        Data::AddUpdateItem(*list_, *entry, prom_, camp_);
+        Transfer::AddUpdateItem(*list_, *entry, prom_, camp_);
         list_->SetValue("prom", prom_);
         list_->SetValue("camp", camp_);
         totalBytes_ += entry->size;
@@ -243,7 +243,7 @@ void DLMgrDlg::showEvent(QShowEvent* event) {
 void DLMgrDlg::StartWorker() {
     if (worker_) return;  // one worker per screen
     Control(1)->setEnabled(false);
-    worker_ = std::make_unique<Data::WorkerThread>(list_, sink_, stallSeconds_);
+    worker_ = std::make_unique<Transfer::WorkerThread>(list_, sink_, stallSeconds_);
     RestartClock();
     workerRunning_ = true;
     worker_->Start();
