@@ -69,10 +69,10 @@ http {{
         listen 127.0.0.1:{port};
         server_name localhost;
         root {root};
-        # Manifests change in place: always asked for afresh. Installers never change
-        # under their versioned address.
+        # As docs/DEPLOYMENT.md serves them: manifests always asked for afresh,
+        # installers changing only when a version is published.
         location ~ \\.txt$ {{ add_header Cache-Control "no-cache"; }}
-        location / {{ add_header Cache-Control "public, max-age=86400"; }}
+        location / {{ add_header Cache-Control "public, max-age=3600"; }}
     }}
 }}
 """
@@ -171,32 +171,45 @@ class NginxServer:
             port = self.wanted_port or free_port()
             config = self._write_config(port)
             error_log = os.path.join(self.folder, "error.log")
-            self.process = subprocess.Popen(
-                [self.program, "-p", self.folder, "-c", config, "-e", error_log,
-                 "-g", "daemon off;"],
-                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                preexec_fn=_die_with_parent)
+            with open(os.path.join(self.folder, "stderr.log"), "wb") as stderr:
+                self.process = subprocess.Popen(
+                    [self.program, "-p", self.folder, "-c", config, "-e", error_log,
+                     "-g", "daemon off;"],
+                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=stderr,
+                    preexec_fn=_die_with_parent)
             end = time.monotonic() + timeout
             while time.monotonic() < end and self.process.poll() is None:
-                try:
-                    with socket.create_connection(("127.0.0.1", port), timeout=0.5):
-                        self.port = port
-                        return self
-                except OSError:
-                    time.sleep(0.02)
+                # nginx writes its pid file once its socket is bound: only then is an answer
+                # on the port its own.
+                if self._pid_written():
+                    try:
+                        with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+                            self.port = port
+                            return self
+                    except OSError:
+                        pass
+                time.sleep(0.02)
             if self.process.poll() is None:
                 self.stop()
                 raise NginxError("nginx did not answer on port %d" % port)
-            err = self.process.stderr.read().decode(errors="replace")
-            try:
-                with open(error_log, errors="replace") as f:
-                    err += f.read()
-            except OSError:
-                pass
+            err = ""
+            for log in ("stderr.log", "error.log"):
+                try:
+                    with open(os.path.join(self.folder, log), errors="replace") as f:
+                        err += f.read()
+                except OSError:
+                    pass
             self.process = None
             if "Address already in use" not in err or self.wanted_port:
                 raise NginxError("nginx did not start: " + err.strip()[-2000:])
         raise NginxError("no free port for nginx")
+
+    def _pid_written(self):
+        try:
+            with open(os.path.join(self.folder, "nginx.pid")) as f:
+                return f.read().strip() == str(self.process.pid)
+        except OSError:
+            return False
 
     def stop(self):
         if self.process and self.process.poll() is None:
@@ -206,8 +219,6 @@ class NginxServer:
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
-        if self.process and self.process.stderr:
-            self.process.stderr.close()
         self.process = None
 
     def poll(self):
