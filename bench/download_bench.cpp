@@ -5,11 +5,19 @@
 //   download_bench plain URL OUT          the same without records
 //   download_bench check BASE OUTDIR N    the update check: N manifests
 //                                         BASE/p<i>/ver.txt, no records
+//   download_bench load BASE OUTDIR CLIENTS SECONDS N
+//                                         CLIENTS copies checking at once, again
+//                                         and again for SECONDS: each check is
+//                                         one RunList over N manifests
 //
-// Prints "seconds=S bytes=B records=R peak_rss_kib=K" on one line.
+// Prints "seconds=S bytes=B records=R peak_rss_kib=K" on one line; load prints
+// "clients=C checks=K failures=F seconds=S checks_per_s=X p50_ms=M p99_ms=M".
 
+#include <curl/curl.h>
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -19,6 +27,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "download/TransferJob.h"
 
@@ -100,9 +109,73 @@ long PeakRssKib() {
 }
 
 int Usage() {
-    std::fprintf(
-        stderr, "usage: download_bench fetch|plain URL OUT | download_bench check BASE OUTDIR N\n");
+    std::fprintf(stderr,
+                 "usage: download_bench fetch|plain URL OUT | download_bench check BASE OUTDIR N |"
+                 " download_bench load BASE OUTDIR CLIENTS SECONDS N\n");
     return 2;
+}
+
+// The update check of one installed copy: N manifests over one handle.
+Data::DownloadList CheckList(const std::string& base, const std::string& outDir, int count) {
+    Data::DownloadList list;
+    for (int i = 0; i < count; ++i) {
+        const std::string name = "p" + std::to_string(i);
+        list.AppendItem({base + "/" + name + "/ver.txt", outDir + "/" + name + "/ver.txt", name, "",
+                         "", 0, 1, 2007});
+    }
+    list.SetValue("prom", "BENCH");
+    list.SetValue("camp", "LOAD");
+    return list;
+}
+
+// Many copies checking at once: each client thread runs checks back to back
+// until the time is up; every check must succeed.
+int Load(const std::string& base, const std::string& outDir, int clients, double seconds,
+         int manifests) {
+    curl_global_init(CURL_GLOBAL_ALL);  // once, before the threads
+    std::atomic<int> ready{0};
+    std::atomic<bool> go{false};
+    std::atomic<long> failures{0};
+    std::vector<std::vector<double>> latencies(static_cast<size_t>(clients));
+    std::vector<std::thread> threads;
+    std::chrono::steady_clock::time_point start, end;
+    for (int c = 0; c < clients; ++c) {
+        threads.emplace_back([&, c] {
+            const auto list = CheckList(base, outDir + "/c" + std::to_string(c), manifests);
+            ++ready;
+            while (!go.load()) std::this_thread::yield();
+            while (std::chrono::steady_clock::now() < end) {
+                const auto t0 = std::chrono::steady_clock::now();
+                Transfer::DownloadWorker worker;
+                worker.list = &list;
+                if (!Transfer::RunList(worker)) ++failures;
+                latencies[static_cast<size_t>(c)].push_back(
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                        .count());
+            }
+        });
+    }
+    while (ready.load() < clients) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    start = std::chrono::steady_clock::now();
+    end = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                      std::chrono::duration<double>(seconds));
+    go = true;
+    for (auto& t : threads) t.join();
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::vector<double> all;
+    for (auto& l : latencies) all.insert(all.end(), l.begin(), l.end());
+    std::sort(all.begin(), all.end());
+    auto at = [&](double q) {
+        return all.empty() ? 0.0
+                           : all[std::min(all.size() - 1, static_cast<size_t>(q * all.size()))];
+    };
+    std::printf(
+        "clients=%d checks=%zu failures=%ld seconds=%.3f checks_per_s=%.1f p50_ms=%.1f "
+        "p99_ms=%.1f\n",
+        clients, all.size(), failures.load(), elapsed, static_cast<double>(all.size()) / elapsed,
+        at(0.5), at(0.99));
+    return failures.load() == 0 && !all.empty() ? 0 : 1;
 }
 
 }  // namespace
@@ -110,6 +183,10 @@ int Usage() {
 int main(int argc, char** argv) {
     if (argc < 4) return Usage();
     const std::string mode = argv[1];
+    if (mode == "load") {
+        if (argc < 7) return Usage();
+        return Load(argv[2], argv[3], std::stoi(argv[4]), std::stod(argv[5]), std::stoi(argv[6]));
+    }
     Data::DownloadList list;
     Transfer::DownloadWorker worker;
     worker.list = &list;

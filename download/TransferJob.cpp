@@ -175,7 +175,7 @@ CURL* ConfigureTransfer(CURL* handle, DownloadWorker& worker, const DownloadItem
     SetOption(handle, CURLOPT_WRITEDATA, static_cast<void*>(&file), "ftpfile failed");
     SetOption(handle, CURLOPT_CONNECTTIMEOUT, 30L, "Connecttimeout failed");
     SetOption(handle, CURLOPT_FOLLOWLOCATION, 1L, "follow location failed");
-    SetOption(handle, CURLOPT_BUFFERSIZE, 16384L, "no buffer failed");
+    SetOption(handle, CURLOPT_BUFFERSIZE, 524288L, "no buffer failed");
     SetOption(handle, CURLOPT_LOW_SPEED_TIME, worker.lowSpeedTimeSeconds, "speed time failed");
     SetOption(handle, CURLOPT_LOW_SPEED_LIMIT, 1L, "speed limit failed");
     SetOption(handle, CURLOPT_FAILONERROR, 1L, "Set fail on error failed");

@@ -69,7 +69,7 @@ int ClampToInt(int64_t value) {
 struct RecordHandoff {
     static constexpr std::chrono::milliseconds kWakeInterval{20};
     std::mutex mutex;
-    std::deque<std::unique_ptr<Data::DownloadMsg>> queue;
+    DownloadRecords queue;
     RecordReceiver* receiver = nullptr;  // null once the screen no longer takes records
     bool wakePosted = false;
     std::chrono::steady_clock::time_point lastWake;
@@ -90,14 +90,13 @@ class RecordReceiver : public QObject {
 
     // Handles every record queued so far, in order.
     void Drain() {
-        std::deque<std::unique_ptr<Data::DownloadMsg>> batch;
+        DownloadRecords batch;
         {
             std::lock_guard<std::mutex> lock(handoff_->mutex);
             handoff_->wakePosted = false;
             batch.swap(handoff_->queue);
         }
-        for (auto& record : batch)
-            if (screen_ && record) screen_->HandleRecord(std::move(record));
+        if (screen_ && !batch.empty()) screen_->HandleRecords(batch);
     }
 
     bool event(QEvent* event) override {
@@ -130,7 +129,7 @@ class RecordSink : public Data::DownloadMsgSink {
     }
     // Frees what is still queued; later records are freed as they come.
     void Detach() {
-        std::deque<std::unique_ptr<Data::DownloadMsg>> dropped;
+        DownloadRecords dropped;
         std::lock_guard<std::mutex> lock(handoff_->mutex);
         handoff_->receiver = nullptr;
         dropped.swap(handoff_->queue);
@@ -147,31 +146,31 @@ DLMgrDlg::DLMgrDlg(const Data::EntryList& entries, int /*edition*/, const std::s
       list_(std::make_shared<Data::DownloadList>()),
       prom_(prom),
       camp_(camp) {
-    AddText(1027, "Update Download Progress", Dlu(10, 30, 293, 24))->hide();
-    AddText(1127, "State Download Progress", Dlu(10, 30, 293, 24))->hide();
-    AddText(1116, "Downloading:", Dlu(10, 66, 70, 11));
-    AddText(1106, "Program Name", Dlu(82, 66, 220, 11));
-    auto* bar = new QProgressBar(this);
-    bar->setObjectName("1001");
-    bar->setGeometry(Dlu(10, 82, 293, 12));
-    bar->setTextVisible(false);
-    AddText(1005, "0%", Dlu(10, 97, 60, 11));
-    AddText(1007, "100% complete", Dlu(203, 97, 100, 11), Qt::AlignRight | Qt::AlignTop);
-    AddText(1011, "0", Dlu(10, 116, 46, 11), Qt::AlignRight | Qt::AlignTop);
-    AddText(1123, "of", Dlu(60, 116, 14, 11), Qt::AlignHCenter | Qt::AlignTop);
-    AddText(1012, "0", Dlu(76, 116, 46, 11));
-    AddText(1117, "KBytes downloaded", Dlu(124, 116, 120, 11));
-    AddText(1124, "KBytes Per Second", Dlu(10, 132, 200, 11));
-    AddText(1101, "Estimated total download time:", Dlu(10, 158, 88, 23));
-    AddText(1076, "Less than 1 minutes on Broadband", Dlu(100, 158, 203, 11));
-    AddText(1075, "Less than 1 minutes on Dial-up", Dlu(100, 169, 203, 11));
-    AddButton(2, "Cancel", PictureSet::Cancel, 250, 232);
+    AddText(kUpdateHeadingId, "Update Download Progress", Dlu(10, 30, 293, 24))->hide();
+    AddText(kStateHeadingId, "State Download Progress", Dlu(10, 30, 293, 24))->hide();
+    AddText(kDownloadingId, "Downloading:", Dlu(10, 66, 70, 11));
+    product_ = AddText(kProductId, "Program Name", Dlu(82, 66, 220, 11));
+    bar_ = new QProgressBar(this);
+    bar_->setObjectName(QString::number(kBarId));
+    bar_->setGeometry(Dlu(10, 82, 293, 12));
+    bar_->setTextVisible(false);
+    AddText(kBarLeftId, "0%", Dlu(10, 97, 60, 11));
+    AddText(kBarRightId, "100% complete", Dlu(203, 97, 100, 11), Qt::AlignRight | Qt::AlignTop);
+    received_ = AddText(kReceivedId, "0", Dlu(10, 116, 46, 11), Qt::AlignRight | Qt::AlignTop);
+    AddText(kOfId, "of", Dlu(60, 116, 14, 11), Qt::AlignHCenter | Qt::AlignTop);
+    total_ = AddText(kTotalId, "0", Dlu(76, 116, 46, 11));
+    AddText(kKilobytesId, "KBytes downloaded", Dlu(124, 116, 120, 11));
+    rate_ = AddText(kRateId, "KBytes Per Second", Dlu(10, 132, 200, 11));
+    AddText(kEstimateCaptionId, "Estimated total download time:", Dlu(10, 158, 88, 23));
+    broadband_ = AddText(kBroadbandId, "Less than 1 minutes on Broadband", Dlu(100, 158, 203, 11));
+    dialUp_ = AddText(kDialUpId, "Less than 1 minutes on Dial-up", Dlu(100, 169, 203, 11));
+    AddButton(kCancelId, "Cancel", PictureSet::Cancel, 250, 232);
     // Never visible: the finished record enables it and ends the screen through it.
-    auto* ok = new QPushButton("OK", this);
-    ok->setObjectName("1");
-    ok->setGeometry(Dlu(190, 232, 50, 16));
-    ok->hide();
-    connect(ok, &QPushButton::clicked, this, [this] { OnOK(); });
+    ok_ = new QPushButton("OK", this);
+    ok_->setObjectName(QString::number(kOkId));
+    ok_->setGeometry(Dlu(190, 232, 50, 16));
+    ok_->hide();
+    connect(ok_, &QPushButton::clicked, this, [this] { OnOK(); });
 
     auto handoff = std::make_shared<RecordHandoff>();
     receiver_ = new RecordReceiver(this, handoff);
@@ -197,10 +196,11 @@ bool DLMgrDlg::WorkerStarted() const { return worker_ && worker_->Started(); }
 bool DLMgrDlg::Initialise() {
     CreateFonts("Verdana", 32, "Arial", 16);
     const bool stateDownload = Sys::HasWord(Sys::Current().CommandLine(), "http");
-    const int heading = stateDownload ? 1127 : 1027;
+    const int heading = stateDownload ? kStateHeadingId : kUpdateHeadingId;
     UseHeadingFont({heading});
     ShowControls({heading}, true);
-    UseBodyFont({1116, 1106, 1005, 1007, 1101, 1075, 1076, 1117, 1123, 1124, 1011, 1012, 1});
+    UseBodyFont({kDownloadingId, kProductId, kBarLeftId, kBarRightId, kEstimateCaptionId, kDialUpId,
+                 kBroadbandId, kKilobytesId, kOfId, kRateId, kReceivedId, kTotalId, kOkId});
 
     totalBytes_ = 0;
     presentBytes_ = 0;
@@ -211,22 +211,21 @@ bool DLMgrDlg::Initialise() {
         list_->SetValue("camp", camp_);
         totalBytes_ += entry->size;
         presentBytes_ += FileSize(list_->Item(list_->Count() - 1).localPath);
-        static_cast<QLabel*>(Control(1106))->clear();
+        product_->clear();
     }
 
     const DownloadEstimate estimate = EstimateDownload(totalBytes_);
-    static_cast<QLabel*>(Control(1075))->setText(QString::fromStdString(estimate.dialUp));
-    static_cast<QLabel*>(Control(1076))->setText(QString::fromStdString(estimate.broadband));
+    dialUp_->setText(QString::fromStdString(estimate.dialUp));
+    broadband_->setText(QString::fromStdString(estimate.broadband));
 
-    auto* bar = static_cast<QProgressBar*>(Control(1001));
-    QPalette colours = bar->palette();
+    QPalette colours = bar_->palette();
     colours.setColor(QPalette::Highlight, QColor(152, 189, 75));
-    bar->setPalette(colours);
-    bar->setRange(0, std::max(ClampToInt(totalBytes_), 1));
+    bar_->setPalette(colours);
+    bar_->setRange(0, std::max(ClampToInt(totalBytes_), 1));
     barPosition_ = std::min(presentBytes_, totalBytes_);
-    bar->setValue(ClampToInt(barPosition_));
+    bar_->setValue(ClampToInt(barPosition_));
     // Kilobytes, the unit of the caption and of the rate.
-    static_cast<QLabel*>(Control(1012))->setText(QString::number(totalBytes_ / 1000));
+    total_->setText(QString::number(totalBytes_ / 1000));
 
     tracker_ = RateTracker{};
     tracker_.rate = EstimateLineRate();
@@ -242,7 +241,7 @@ void DLMgrDlg::showEvent(QShowEvent* event) {
 
 void DLMgrDlg::StartWorker() {
     if (worker_) return;  // one worker per screen
-    Control(1)->setEnabled(false);
+    ok_->setEnabled(false);
     worker_ = std::make_unique<Transfer::WorkerThread>(list_, sink_, stallSeconds_);
     RestartClock();
     workerRunning_ = true;
@@ -277,42 +276,64 @@ int64_t DLMgrDlg::NowMs() {
 }
 
 void DLMgrDlg::HandleRecord(std::unique_ptr<Data::DownloadMsg> record) {
-    if (!record || HasEnded()) return;
-    switch (record->kind) {
+    DownloadRecords batch;
+    batch.push_back(std::move(record));
+    HandleRecords(batch);
+}
+
+void DLMgrDlg::HandleRecords(DownloadRecords& records) {
+    // One clock reading per batch: its records have all arrived by now.
+    const int64_t now = NowMs();
+    for (auto& record : records) {
+        if (HasEnded()) break;
+        if (record) Handle(*record, now);
+        record.reset();
+    }
+    if (!HasEnded()) ShowProgress();
+    records.clear();
+}
+
+void DLMgrDlg::Handle(const Data::DownloadMsg& record, int64_t nowMs) {
+    switch (record.kind) {
         case Data::kStartKind:
+            // The counters shown so far belong to the product before.
+            ShowProgress();
             NextProductName();
             break;
         case Data::kProgressKind: {
-            auto* progress = dynamic_cast<Data::InProgressDownloadMsg*>(record.get());
+            auto* progress = dynamic_cast<const Data::InProgressDownloadMsg*>(&record);
             if (!progress) break;
             barPosition_ = std::clamp<int64_t>(barPosition_ + progress->chunkBytes, 0, totalBytes_);
-            static_cast<QProgressBar*>(Control(1001))->setValue(ClampToInt(barPosition_));
-            static_cast<QLabel*>(Control(1011))->setText(QString::number(barPosition_ / 1000));
-            tracker_.Add(progress->chunkBytes, NowMs());
-            static_cast<QLabel*>(Control(1124))
-                ->setText(QString::fromStdString(FormatRate(tracker_)));
+            tracker_.Add(progress->chunkBytes, nowMs);
             arrivedBytes_ += progress->chunkBytes;
-            emit bytesArrived(arrivedBytes_);
+            progressUnshown_ = true;
             break;
         }
-        case Data::kFinishedKind: {
+        case Data::kFinishedKind:
+            ShowProgress();
             finishedRecord_ = true;
             workerRunning_ = false;
-            auto* ok = static_cast<QPushButton*>(Control(1));
-            ok->setEnabled(true);
-            ok->setFocus();
-            ok->setText("Install");
-            record.reset();
+            ok_->setEnabled(true);
+            ok_->setFocus();
+            ok_->setText("Install");
             done(1);
             break;
-        }
         default:
             break;
     }
 }
 
+void DLMgrDlg::ShowProgress() {
+    if (!progressUnshown_) return;
+    progressUnshown_ = false;
+    bar_->setValue(ClampToInt(barPosition_));
+    received_->setText(QString::number(barPosition_ / 1000));
+    rate_->setText(QString::fromStdString(FormatRate(tracker_)));
+    emit bytesArrived(arrivedBytes_);
+}
+
 void DLMgrDlg::NextProductName() {
-    auto* label = static_cast<QLabel*>(Control(1106));
+    QLabel* label = product_;
     std::vector<std::string> names;
     for (const Data::UpdateEntry* entry : entries_)
         names.push_back(entry ? DisplayName(*entry) : std::string());

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -12,6 +13,10 @@
 #include "data/Manifest.h"
 #include "download/DownloadMsg.h"
 #include "screens/ScreenFrame.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
 
 namespace Transfer {
 class WorkerThread;
@@ -42,9 +47,32 @@ int DownloadRecordEventType();
 class RecordReceiver;
 class RecordSink;
 
+using DownloadRecords = std::deque<std::unique_ptr<Data::DownloadMsg>>;
+
 class DLMgrDlg : public ScreenFrame {
     Q_OBJECT
   public:
+    // Control ids of the screen (object names stay these numbers).
+    enum ControlId : int {
+        kOkId = 1,
+        kCancelId = 2,
+        kBarId = 1001,
+        kBarLeftId = 1005,
+        kBarRightId = 1007,
+        kReceivedId = 1011,
+        kTotalId = 1012,
+        kUpdateHeadingId = 1027,
+        kDialUpId = 1075,
+        kBroadbandId = 1076,
+        kEstimateCaptionId = 1101,
+        kProductId = 1106,
+        kDownloadingId = 1116,
+        kKilobytesId = 1117,
+        kOfId = 1123,
+        kRateId = 1124,
+        kStateHeadingId = 1127,
+    };
+
     DLMgrDlg(const Data::EntryList& entries, int edition, const std::string& prom,
              const std::string& camp, QWidget* parent = nullptr);
     ~DLMgrDlg() override;
@@ -55,7 +83,11 @@ class DLMgrDlg : public ScreenFrame {
     // Shortens the worker's stall limit (tests); before the screen is shown.
     void SetStallLimit(long seconds) { stallSeconds_ = seconds; }
 
-    // One record of the worker, on the UI thread, in posting order.
+    // Records of the worker, on the UI thread, in posting order: each is handled
+    // in turn and the counters, bar and rate are shown once after the batch (and
+    // before the product label moves on, so they always belong together).
+    void HandleRecords(DownloadRecords& records);
+    // A batch of one.
     void HandleRecord(std::unique_ptr<Data::DownloadMsg> record);
     // Starts the rate clock now (done when the worker starts; previews use it too).
     void RestartClock();
@@ -72,6 +104,8 @@ class DLMgrDlg : public ScreenFrame {
   private:
     void StartWorker();
     void WatchWorker();
+    void Handle(const Data::DownloadMsg& record, int64_t nowMs);
+    void ShowProgress();
     void NextProductName();
     static int64_t NowMs();
 
@@ -87,9 +121,19 @@ class DLMgrDlg : public ScreenFrame {
     int64_t presentBytes_ = 0;
     int64_t barPosition_ = 0;
     int64_t arrivedBytes_ = 0;  // chunks reported by this run
+    bool progressUnshown_ = false;
     long stallSeconds_ = 30;
     RecordReceiver* receiver_ = nullptr;
     std::shared_ptr<RecordSink> sink_;
+
+    QLabel* product_ = nullptr;
+    QProgressBar* bar_ = nullptr;
+    QLabel* received_ = nullptr;
+    QLabel* total_ = nullptr;
+    QLabel* rate_ = nullptr;
+    QLabel* dialUp_ = nullptr;
+    QLabel* broadband_ = nullptr;
+    QPushButton* ok_ = nullptr;
 };
 
 }  // namespace Presentation

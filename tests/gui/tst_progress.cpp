@@ -67,6 +67,7 @@ class ProgressTest : public QObject {
     void rateFormatAndTracker();
     void firstRateIsTheLineEstimate();
     void productLabelWalksTheEntries();
+    void batchIsShownOnceAfterItsRecords();
     void labelsAndBarFollowARealWorker();
     void completeFilesStillStartTheWorker();
     void failedTransferKeepsTheScreenUntilCancel();
@@ -246,6 +247,54 @@ void ProgressTest::productLabelWalksTheEntries() {
     QCOMPARE(Bar(screen), 0);
 }
 
+void ProgressTest::batchIsShownOnceAfterItsRecords() {
+    ScopedPlatform platform;
+    platform.fake.lan = true;
+    Entries entries;
+    Data::EntryList list{entries.Add("US", "Federal", 3, 4, 700000),
+                         entries.Add("CA", "California", 2, 3, 300000)};
+    DLMgrDlg screen(list, 1, "", "");
+    QVERIFY(screen.Prepare());
+    screen.RestartClock();
+    std::vector<Snapshot> shown;
+    connect(&screen, &ScreenFrame::bytesArrived, [&](qint64 arrived) {
+        shown.push_back({Text(screen, 1106), Bar(screen), Text(screen, 1011), arrived});
+    });
+    auto progress = [](int n, int bytes, DownloadRecords& batch) {
+        for (int i = 0; i < n; ++i)
+            batch.push_back(std::make_unique<Data::InProgressDownloadMsg>("", bytes));
+    };
+    // Federal's 40 chunks, California's start and 5 chunks, the finished record and a
+    // chunk after it: handled in order, shown when the product changes and at the end.
+    DownloadRecords batch;
+    batch.push_back(std::make_unique<Data::StartDownloadMsg>("", 0, 700000));
+    progress(40, 16384, batch);
+    batch.push_back(std::make_unique<Data::StartDownloadMsg>("", 0, 300000));
+    progress(5, 10000, batch);
+    screen.HandleRecords(batch);
+    QVERIFY(batch.empty());
+    QCOMPARE(shown.size(), size_t(2));
+    QCOMPARE(shown[0].product, QString("Federal"));
+    QCOMPARE(shown[0].arrived, qint64(655360));
+    QCOMPARE(shown[0].bar, 655360);
+    QCOMPARE(shown[0].kilobytes, QString("655"));
+    QCOMPARE(shown[1].product, QString("California"));
+    QCOMPARE(shown[1].bar, 705360);
+    QCOMPARE(shown[1].kilobytes, QString("705"));
+    QCOMPARE(Text(screen, 1124), QString("90.0 KBytes/sec"));  // still the first second
+    QCOMPARE(screen.Tracker().countedBytes, int64_t(705360));
+
+    batch.push_back(std::make_unique<Data::InProgressDownloadMsg>("", 5000));
+    batch.push_back(Data::MakeFinishedMsg());
+    progress(1, 16384, batch);
+    screen.HandleRecords(batch);
+    QCOMPARE(screen.result(), 1);
+    QCOMPARE(shown.size(), size_t(3));
+    QCOMPARE(shown[2].arrived, qint64(710360));
+    QCOMPARE(Bar(screen), 710360);  // the chunk after the finished record is not counted
+    QCOMPARE(Find<QPushButton>(&screen, 1)->text(), QString("Install"));
+}
+
 void ProgressTest::labelsAndBarFollowARealWorker() {
     ScopedPlatform platform;
     ServedUpdates served(platform);
@@ -263,7 +312,8 @@ void ProgressTest::labelsAndBarFollowARealWorker() {
     const int result = screen.exec();
     QCOMPARE(result, 1);
     QVERIFY(platform.fake.messages.empty());
-    QVERIFY(snapshots.size() >= 6);  // chunks of at most 16384 bytes
+    // Shown once per batch of records, and before the product label moves on.
+    QVERIFY(snapshots.size() >= 2);
     qint64 previous = 0;
     bool sawState = false;
     for (const Snapshot& s : snapshots) {
