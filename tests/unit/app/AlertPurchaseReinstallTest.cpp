@@ -82,6 +82,7 @@ class PurchaseMode : public AppFixture {
         AppFixture::SetUp();
         purchaseCfg = fake.commonAppData + "/Tessra/2007/purchase.cfg";
         WriteFile(fake.commonAppData + "/Tessra/2007/Downloads/ver.txt", Manifest("CA", 200, 10));
+        installer = fake.commonAppData + "/Tessra/2007/Downloads/TessraCA.exe";
         WriteFile(installer, kInstallerBytes);  // as the progress screen left it
         WriteFile(fake.currentFolder + "/download.cfg", "x");
         WriteFile(fake.currentFolder + "/purchase.cfg", "x");
@@ -93,7 +94,7 @@ class PurchaseMode : public AppFixture {
     }
     static constexpr const char* kInstallerBytes = "#!/bin/sh\n";  // 10 bytes
     std::string purchaseCfg, cfgAtProgress;
-    std::string installer = fake.commonAppData + "/Tessra/2007/Downloads/TessraCA.exe";
+    std::string installer;
 };
 
 TEST_F(PurchaseMode, DownloadsInstallsWithConfirmationAndRestartsWithElevation) {
@@ -159,13 +160,13 @@ TEST_F(PurchaseMode, AnInstallerThatIsNotTheManifestsIsNotRunAndTheSettingsStay)
          "TessraCA.exe is damaged", true},
         {"", Manifest("CA", 200, 10), "TessraCA.exe is missing", false},
     };
+    screens.script.assign(std::size(cases) + 1, {"DLMgrDlg", 1});
     for (const Case& c : cases) {
         fs::remove(installer);
         fs::remove(installer + ".rejected");
         if (!c.bytes.empty()) WriteFile(installer, c.bytes);
         WriteFile(manifestPath, c.manifest);
         fake.messages.clear();
-        screens.script = {{"DLMgrDlg", 1}};
         SetArguments("http://127.0.0.1:1/states/TessraCA.exe /purchase");
         Run();
         ASSERT_EQ(fake.messages.size(), 1u) << c.says;
@@ -178,7 +179,6 @@ TEST_F(PurchaseMode, AnInstallerThatIsNotTheManifestsIsNotRunAndTheSettingsStay)
     // The right bytes under the manifest's hash run.
     WriteFile(installer, kInstallerBytes);
     WriteFile(manifestPath, Manifest("CA", 200, 10) + "SHA256=" + hash + "\n");
-    screens.script = {{"DLMgrDlg", 1}};
     Run();
     ASSERT_EQ(fake.starts.size(), 2u);
     EXPECT_EQ(fake.starts[0].file, installer);
@@ -244,6 +244,7 @@ TEST_F(PurchaseMode, AlertFirstThenThePurchase) {
     WriteFile(fake.appData + "/Tessra/2007/alert.txt", Manifest("ALERT", 7));
     screens.script = {{"WelcomeDlg", 1}, {"NoUpdatesAvailDlg", 2}, {"DLMgrDlg", 1}};
     SetArguments("/alert http://127.0.0.1:1/states/TessraNY.exe /purchase");
+    WriteFile(fake.commonAppData + "/Tessra/2007/Downloads/TessraNY.exe", kInstallerBytes);
     Run();
     EXPECT_EQ(screens.Names(), (Names{"WelcomeDlg", "NoUpdatesAvailDlg", "DLMgrDlg"}));
     EXPECT_NE(cfgAtProgress.find("product=ny\r\n"), std::string::npos);
