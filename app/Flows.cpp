@@ -8,6 +8,7 @@
 #include "data/DataFolders.h"
 #include "data/SettingsFile.h"
 #include "data/Text.h"
+#include "download/InstallerCheck.h"
 #include "download/TransferJob.h"
 #include "platform/CommandLine.h"
 #include "platform/Platform.h"
@@ -118,6 +119,17 @@ void Flows::PurchaseMode() {
     if (screens_.Progress(edition, entries.updates, "", "") == 2) return;
 
     std::string installer = Data::CommonDataPath("Downloads/" + fileName);
+    // The purchase list has one item; its manifest states what may run.
+    const Data::UpdateEntry* offer = entries.all.empty() ? nullptr : entries.all.front();
+    Transfer::InstallerVerdict verdict =
+        Transfer::CheckInstaller(installer, Transfer::ExpectationOf(offer));
+    if (!verdict.Ok()) {
+        // Ends as a failed download does: purchase.cfg stays for the next run,
+        // Tessra is not started.
+        sys.ShowMessage(Transfer::RejectionText(verdict, fileName), kProblemTitle,
+                        Sys::MessageIcon::Exclamation);
+        return;
+    }
     bool elevation = sys.ElevationFlag();
     if (elevation) sys.ShowMessage(kStateDownloadCompleteText, kStateDownloadCompleteTitle);
     RunAndWait(installer, " /v\"RUN=/G\"", elevation ? kShowNormal : kShow);

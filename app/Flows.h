@@ -24,6 +24,8 @@ inline constexpr const char* kReinstallProblemTitle = "Error";
 inline constexpr const char* kStateDownloadCompleteText =
     "Your State Download is complete.\n\n                Click OK to install.";
 inline constexpr const char* kStateDownloadCompleteTitle = "State Download Complete";
+// A state download that may not run.
+inline constexpr const char* kProblemTitle = "Problem Detected";
 
 // The update entries of one checked settings list. The entries are owned here
 // for the whole mode; the lists only refer to them.

@@ -28,6 +28,8 @@ std::unique_ptr<UpdateEntry> ReadManifest(const std::string& path, const Downloa
             entry->size = Atoi32(kv->value);
         else if (kv->key == "MESSAGE")
             entry->message = kv->value;
+        else if (kv->key == "SHA256")
+            entry->sha256 = kv->value;
     }
     entry->product = list.Catalog().FindProduct(product);
     entry->installedVersion = -1;

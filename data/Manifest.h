@@ -18,6 +18,7 @@ struct UpdateEntry {
     std::string message;
     int32_t size = 0;
     int32_t installedVersion = -1;
+    std::string sha256;  // "SHA256" as written (hex of the installer's SHA-256); empty when absent
 };
 
 // Lists of entries handed to screens refer to entries owned by the flows.

@@ -12,6 +12,7 @@
 
 #include "data/ProblemText.h"
 #include "data/Proxy.h"
+#include "data/SignedText.h"
 #include "platform/Platform.h"
 
 namespace Transfer {
@@ -137,7 +138,7 @@ bool CheckTextDownload(const std::string& path) {
         any = true;
     }
     std::fclose(in);
-    return any && plausible;
+    return any && plausible && Data::TextSignatureAccepted(path);
 }
 
 void MakeParentDirectories(const std::string& path) {

@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QRadioButton>
-#include <filesystem>
 
+#include "download/InstallerCheck.h"
 #include "download/UpdateAddress.h"
 #include "screens/EntryText.h"
 #include "screens/ListBox.h"
@@ -17,12 +17,6 @@ namespace Presentation {
 namespace {
 const char* const kInstallingHeading = "Installing Tessra Updates";
 const char* const kInstallingText = "This may take a moment. Please wait.";
-
-int64_t FileSize(const std::string& path) {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    return error ? 0 : static_cast<int64_t>(size);
-}
 }  // namespace
 
 std::string InstallerPath(const Data::UpdateEntry& entry) {
@@ -73,7 +67,8 @@ bool FinishedDlg::Initialise() {
     for (const Data::UpdateEntry* entry : updates_) {
         if (!entry) continue;
         const std::string path = InstallerPath(*entry);
-        if (FileSize(path) == static_cast<int64_t>(entry->size)) {
+        // Exactly the manifest's size and, when it states one, its SHA-256.
+        if (Transfer::CheckInstaller(path, Transfer::ExpectationOf(entry)).Ok()) {
             complete->AddLine(DisplayName(*entry));
             installers_.push_back(path);
         } else if (ProductCode(*entry) != "HLP") {

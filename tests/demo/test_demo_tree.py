@@ -9,10 +9,15 @@ offer must lie under its expected name with the manifest's size. The
 installers and the msiexec stand-in are run as real processes, and Tessra.exe
 must write the same request as the generator.
 
-    test_demo_tree.py --inspect PROGRAM --tessra PROGRAM
+Every text on the server must carry a valid signature under the demo key
+the demo's environment names, and every installer manifest the installer's
+SHA-256.
+
+    test_demo_tree.py --inspect PROGRAM --tessra PROGRAM --publish PROGRAM
 """
 
 import argparse
+import hashlib
 import json
 import os
 import subprocess
@@ -27,6 +32,7 @@ import make_demo_tree  # noqa: E402
 
 INSPECT = None
 TESSRA = None
+PUBLISH = None
 HOST = "127.0.0.1:8080"
 
 # Installer names on the server for the edition "premium" (letter p): the
@@ -43,7 +49,7 @@ class DemoTreeTest(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory(prefix="demo-tree-")
         self.dest = os.path.join(self.tmp.name, "demo")
-        self.tree = make_demo_tree.build(self.dest)
+        self.tree = make_demo_tree.build(self.dest, PUBLISH)
         self.env = dict(os.environ)
         self.env.update(self.tree["env"])
         self.env["PATH"] = self.tree["path"] + os.pathsep + self.env.get("PATH", "")
@@ -80,6 +86,7 @@ class DemoTreeTest(unittest.TestCase):
         entry = self.inspect("manifest", path, "--settings", settings_path)
         self.assertIsNotNone(entry["product"], f"{url}: product unknown to the catalogue")
         self.assertEqual(entry["year"], 2007)
+        self.assertEqual(entry["signature"], "valid", url)
         return entry
 
     def run_program(self, path, *args):
@@ -125,6 +132,8 @@ class DemoTreeTest(unittest.TestCase):
                                      installer_name(code))
             self.assertTrue(os.path.isfile(installer), f"no installer {installer}")
             self.assertEqual(os.path.getsize(installer), entry["size"], installer)
+            with open(installer, "rb") as f:
+                self.assertEqual(hashlib.sha256(f.read()).hexdigest(), entry["sha256"], installer)
         self.assertGreater(updates, 0)
         self.assertLess(updates, len(listing["items"]), "some product should be up to date")
 
@@ -217,7 +226,7 @@ class DemoTreeTest(unittest.TestCase):
     def test_laying_out_again_starts_afresh(self):
         self.run_program(os.path.join(self.common_dir, "Downloads", "TessraCA.exe"))
         os.makedirs(os.path.join(self.dest, "screens"))
-        again = make_demo_tree.build(self.dest)
+        again = make_demo_tree.build(self.dest, PUBLISH)
         self.assertEqual(again["manifests"], self.tree["manifests"])
         self.assertFalse(os.path.exists(self.tree["installLog"]))
         self.assertTrue(os.path.isdir(os.path.join(self.dest, "screens")), "other folders stay")
@@ -227,6 +236,8 @@ if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--inspect", required=True)
     parser.add_argument("--tessra", required=True)
+    parser.add_argument("--publish", required=True)
     args, rest = parser.parse_known_args()
     INSPECT, TESSRA = os.path.abspath(args.inspect), os.path.abspath(args.tessra)
+    PUBLISH = os.path.abspath(args.publish)
     unittest.main(argv=[sys.argv[0], *rest])

@@ -3,7 +3,9 @@
 
     demo.py BUILD_DIR [--tour | --interactive] [--out DIR] [--swm PROGRAM]
 
-Lays out a demo home under BUILD_DIR/demo (make_demo_tree.py), starts
+Lays out a demo home under BUILD_DIR/demo (make_demo_tree.py; its manifests
+and alert signed with a demo key by tessra-publish, which the demo's runs
+require through TESSRA_SWM_UPDATE_KEY), starts
 tessra-update-server on a free port of 127.0.0.1 and then:
 
 - with a display that answers (and a terminal): starts Tessra.exe, the demo
@@ -588,7 +590,10 @@ def main(argv):
     server_program = os.path.join(bin_dir, "tessra-update-server")
     if not os.access(server_program, os.X_OK):
         server_program = shutil.which("tessra-update-server") or server_program
-    missing = [p for p in (tessra, swm, server_program) if not os.access(p, os.X_OK)]
+    publish = os.path.join(bin_dir, "tessra-publish")
+    if not os.access(publish, os.X_OK):
+        publish = shutil.which("tessra-publish") or publish
+    missing = [p for p in (tessra, swm, server_program, publish) if not os.access(p, os.X_OK)]
     if missing:
         say("demo: missing " + ", ".join(missing))
         say("demo: build first: make demo (or cmake --build " + args.build + ")")
@@ -605,7 +610,7 @@ def main(argv):
 
     demo = os.path.abspath(args.out or os.path.join(build, "demo"))
     os.makedirs(demo, exist_ok=True)
-    tree = make_demo_tree.build(demo)
+    tree = make_demo_tree.build(demo, publish)
     for sub in ("screens", "transcripts", "logs"):
         shutil.rmtree(os.path.join(demo, sub), ignore_errors=True)
         os.makedirs(os.path.join(demo, sub))

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Lays out a demo home for the Tessra Software Manager.
 
-    make_demo_tree.py DEST
+    make_demo_tree.py [--publish PROGRAM] DEST
 
 DEST/home/    the user's side: per-user and common data folders (each with
               Tessra/2007/), the registry stand-in, ts07.cfg, the request file
@@ -12,6 +12,10 @@ DEST/server/  the update server's tree: a version manifest (ver.txt) for every
               product at every version the demo can reach, the update
               installers under the names the program asks for, the alert, and
               the states that can be bought.
+DEST/keys/    the demo publisher's key pair (demo.key, demo.pub), made once with
+              tessra-publish and kept: every manifest and the alert are
+              signed with it, and the demo's environment names demo.pub as
+              the key the Software Manager requires.
 DEST/demo.env the environment that points the programs at DEST/home.
 DEST/demo-tree.json  what was laid out (products, versions, files), for the
               tour and the tests.
@@ -29,7 +33,9 @@ import os
 import shlex
 import shutil
 import stat
+import subprocess
 import sys
+import tempfile
 import uuid
 
 YEAR = 2007
@@ -106,6 +112,47 @@ def server_file_name(code, edition):
 def product_code_id(code):
     """The package identifier a state module's installer leaves behind."""
     return "{" + str(uuid.uuid5(uuid.NAMESPACE_DNS, f"state-{code}.{YEAR}.tessra.example")).upper() + "}"
+
+
+def find_publish():
+    """tessra-publish beside this source tree's build, else on PATH."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    built = os.path.join(here, "..", "..", "build", "bin", "tessra-publish")
+    return os.path.abspath(built) if os.access(built, os.X_OK) else shutil.which("tessra-publish")
+
+
+class Publisher:
+    """Signs the demo server's texts with the demo key, through tessra-publish."""
+
+    def __init__(self, program, dest):
+        if not program or not os.access(program, os.X_OK):
+            raise FileNotFoundError(f"tessra-publish not found ({program}); build it first")
+        self.program = program
+        prefix = os.path.join(dest, "keys", "demo")
+        self.key, self.public = prefix + ".key", prefix + ".pub"
+        if not (os.path.isfile(self.key) and os.path.isfile(self.public)):
+            for path in (self.key, self.public):
+                if os.path.exists(path):
+                    os.remove(path)
+            os.makedirs(os.path.dirname(prefix), exist_ok=True)
+            self.run("keygen", prefix)
+
+    def run(self, *args):
+        done = subprocess.run([self.program, *args], capture_output=True)
+        if done.returncode != 0:
+            raise RuntimeError(f"tessra-publish {args[0]}: {done.stderr.decode(errors='replace')}")
+        return done.stdout
+
+    def manifest(self, code, version, message, installer_data):
+        """The signed manifest of an installer with these bytes."""
+        with tempfile.NamedTemporaryFile(prefix="demo-installer-") as installer:
+            installer.write(installer_data)
+            installer.flush()
+            return self.run("manifest", "--product", code, "--year", str(YEAR), "--version",
+                            str(version), "--message", message, "--key", self.key, installer.name)
+
+    def sign(self, path):
+        self.run("sign", "--key", self.key, path)
 
 
 def manifest_text(code, version, size, message):
@@ -274,8 +321,9 @@ def registry_text():
     )
 
 
-def build(dest):
+def build(dest, publish=None):
     dest = os.path.abspath(dest)
+    publisher = Publisher(publish or find_publish(), dest)
     home = os.path.join(dest, "home")
     server = os.path.join(dest, "server")
     for folder in (home, server):
@@ -298,6 +346,7 @@ def build(dest):
         "appdata": appdata,
         "common": common,
         "registry": os.path.join(home, "registry.cfg"),
+        "publicKey": publisher.public,
         "bin": bin_dir,
         "request": os.path.join(user_dir, "download.cfg"),
         "programSettings": os.path.join(user_dir, "ts07.cfg"),
@@ -311,9 +360,14 @@ def build(dest):
         "reinstall": [],
     }
 
-    def add_manifest(path, code, version, size, message):
-        text = manifest_text(code, version, size, message)
-        write(os.path.join(server, path.lstrip("/")), text)
+    def add_manifest(path, code, version, size, message, installer_data=None):
+        target = os.path.join(server, path.lstrip("/"))
+        if installer_data is None:  # the alert: no installer, signed as written
+            write(target, manifest_text(code, version, size, message))
+            publisher.sign(target)
+        else:
+            assert len(installer_data) == size
+            write(target, publisher.manifest(code, version, message, installer_data))
         tree["manifests"][path] = {"product": code, "version": version, "size": size,
                                    "message": message}
 
@@ -325,12 +379,13 @@ def build(dest):
     for code, name, installed, offered, size, update_message, current_message in PRODUCTS:
         folder = f"{base}/{code.lower()}"
         installer = server_file_name(code, EDITION)
+        data = installer_script(code, name, offered, "update", size)
         if offered > installed:
-            add_manifest(f"{folder}/{installed}/ver.txt", code, offered, size, update_message)
-            add_installer(f"{folder}/{installed}/{installer}",
-                          installer_script(code, name, offered, "update", size))
+            add_manifest(f"{folder}/{installed}/ver.txt", code, offered, size, update_message,
+                         data)
+            add_installer(f"{folder}/{installed}/{installer}", data)
         # The manifest once the offered version is installed: up to date.
-        add_manifest(f"{folder}/{offered}/ver.txt", code, offered, size, current_message)
+        add_manifest(f"{folder}/{offered}/ver.txt", code, offered, size, current_message, data)
         tree["products"].append({
             "code": code, "name": name, "installed": installed, "offered": offered,
             "size": size, "installer": installer,
@@ -341,12 +396,12 @@ def build(dest):
         installer = f"Tessra{code}.exe"
         # A purchase asks for the installer's address with ver.txt in place of
         # the file name, for the product code in lower case.
-        add_manifest(f"{folder}/ver.txt", code.lower(), version, size, message)
-        add_installer(f"{folder}/{installer}",
-                      installer_script(code, name, version, "state installer", size))
+        data = installer_script(code, name, version, "state installer", size)
+        add_manifest(f"{folder}/ver.txt", code.lower(), version, size, message, data)
+        add_installer(f"{folder}/{installer}", data)
         # Once bought, the state is checked for updates like the others.
         add_manifest(f"{base}/{code.lower()}/{version}/ver.txt", code, version, size,
-                     f"Next {name} update expected March 1, 2008")
+                     f"Next {name} update expected March 1, 2008", data)
         tree["store"].append({"code": code, "name": name, "version": version,
                               "size": size, "path": f"{folder}/{installer}"})
 
@@ -378,6 +433,8 @@ def build(dest):
         "TESSRA_REGISTRY": tree["registry"],
         # No "runas" (pkexec) for the demo's installers.
         "TESSRA_ELEVATION": "0",
+        # Only texts signed with the demo key are trusted.
+        "TESSRA_SWM_UPDATE_KEY": publisher.public,
     }
     tree["env"] = env
     tree["path"] = bin_dir
@@ -392,8 +449,10 @@ def build(dest):
 def main(argv):
     parser = argparse.ArgumentParser(description="Lays out a demo home and update server tree.")
     parser.add_argument("dest", help="folder to lay the demo out in (created when missing)")
+    parser.add_argument("--publish", help="the tessra-publish program (default: the build's, "
+                        "else PATH)")
     args = parser.parse_args(argv)
-    tree = build(args.dest)
+    tree = build(args.dest, args.publish)
     print(f"demo home:   {tree['home']}")
     print(f"server tree: {tree['server']} ({len(tree['manifests'])} manifests, "
           f"{len(tree['installers'])} installers)")

@@ -15,6 +15,7 @@
 #include "data/ProgramSettings.h"
 #include "data/Proxy.h"
 #include "data/SettingsFile.h"
+#include "data/SignedText.h"
 #include "platform/LinuxPlatform.h"
 
 namespace {
@@ -103,13 +104,21 @@ json Manifest(const std::vector<std::string>& words) {
                                                    : Data::LoadSettingsFile(it->second);
     std::unique_ptr<Data::UpdateEntry> entry = Data::ReadManifest(request.arguments[0], *list);
     if (!entry) return nullptr;
+    // The key is found as the program finds it; no key means signatures are not asked for.
+    const Data::PublisherKey key = Data::LoadPublisherKey();
+    json signature =
+        key.Required()
+            ? json(Data::SignatureStatusName(Data::VerifySignedFile(request.arguments[0], key)))
+            : json(nullptr);
     return {{"product", ProductJson(entry->product)},
             {"year", entry->year},
             {"edition", entry->edition},
             {"offeredVersion", entry->offeredVersion},
             {"message", entry->message},
             {"size", entry->size},
-            {"installedVersion", entry->installedVersion}};
+            {"installedVersion", entry->installedVersion},
+            {"sha256", entry->sha256.empty() ? json(nullptr) : json(entry->sha256)},
+            {"signature", signature}};
 }
 
 json Product(const std::vector<std::string>& words) {

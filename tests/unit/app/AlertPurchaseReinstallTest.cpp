@@ -2,6 +2,7 @@
 #include <thread>
 
 #include "AppTestSupport.h"
+#include "tests/support/TestSigning.h"
 
 namespace AppTest {
 namespace {
@@ -81,6 +82,8 @@ class PurchaseMode : public AppFixture {
         AppFixture::SetUp();
         purchaseCfg = fake.commonAppData + "/Tessra/2007/purchase.cfg";
         WriteFile(fake.commonAppData + "/Tessra/2007/Downloads/ver.txt", Manifest("CA", 200, 10));
+        installer = fake.commonAppData + "/Tessra/2007/Downloads/TessraCA.exe";
+        WriteFile(installer, kInstallerBytes);  // as the progress screen left it
         WriteFile(fake.currentFolder + "/download.cfg", "x");
         WriteFile(fake.currentFolder + "/purchase.cfg", "x");
         screens.onShow = [this](const std::string&) { cfgAtProgress = ReadFile(purchaseCfg); };
@@ -89,7 +92,9 @@ class PurchaseMode : public AppFixture {
         std::string text = kPurchaseCfg;
         return text.replace(text.find("%COMMON%"), 8, fake.commonAppData);
     }
+    static constexpr const char* kInstallerBytes = "#!/bin/sh\n";  // 10 bytes
     std::string purchaseCfg, cfgAtProgress;
+    std::string installer;
 };
 
 TEST_F(PurchaseMode, DownloadsInstallsWithConfirmationAndRestartsWithElevation) {
@@ -138,6 +143,46 @@ TEST_F(PurchaseMode, CancelledDownloadInstallsNothingAndKeepsTheSettings) {
     EXPECT_TRUE(fake.starts.empty());
     EXPECT_TRUE(fake.messages.empty());
     EXPECT_EQ(ReadFile(purchaseCfg), Expected());
+}
+
+TEST_F(PurchaseMode, AnInstallerThatIsNotTheManifestsIsNotRunAndTheSettingsStay) {
+    TestSupport::KeyVariable noKey((root / "none.pub").string());
+    const std::string hash = TestSupport::Sha256Hex(kInstallerBytes);
+    const std::string manifestPath = fake.commonAppData + "/Tessra/2007/Downloads/ver.txt";
+    struct Case {
+        std::string bytes, manifest, says;
+        bool setAside;
+    } cases[] = {
+        {"#!/bin", Manifest("CA", 200, 10), "TessraCA.exe is incomplete: it has 6 bytes", false},
+        {"<html>404</html>", Manifest("CA", 200, 10), "a web page", true},
+        {"#!/bin/sh\n", Manifest("CA", 200, 11), "but the update server stated 11 bytes", false},
+        {"#!/bin/sx\n", Manifest("CA", 200, 10) + "SHA256=" + hash + "\n",
+         "TessraCA.exe is damaged", true},
+        {"", Manifest("CA", 200, 10), "TessraCA.exe is missing", false},
+    };
+    screens.script.assign(std::size(cases) + 1, {"DLMgrDlg", 1});
+    for (const Case& c : cases) {
+        fs::remove(installer);
+        fs::remove(installer + ".rejected");
+        if (!c.bytes.empty()) WriteFile(installer, c.bytes);
+        WriteFile(manifestPath, c.manifest);
+        fake.messages.clear();
+        SetArguments("http://127.0.0.1:1/states/TessraCA.exe /purchase");
+        Run();
+        ASSERT_EQ(fake.messages.size(), 1u) << c.says;
+        EXPECT_EQ(fake.messages[0].title, "Problem Detected");
+        EXPECT_NE(fake.messages[0].text.find(c.says), std::string::npos) << fake.messages[0].text;
+        EXPECT_TRUE(fake.starts.empty()) << c.says;  // neither the installer nor Tessra
+        EXPECT_EQ(ReadFile(purchaseCfg), Expected());
+        EXPECT_EQ(fs::exists(installer + ".rejected"), c.setAside) << c.says;
+    }
+    // The right bytes under the manifest's hash run.
+    WriteFile(installer, kInstallerBytes);
+    WriteFile(manifestPath, Manifest("CA", 200, 10) + "SHA256=" + hash + "\n");
+    Run();
+    ASSERT_EQ(fake.starts.size(), 2u);
+    EXPECT_EQ(fake.starts[0].file, installer);
+    EXPECT_FALSE(fs::exists(purchaseCfg));
 }
 
 TEST_F(PurchaseMode, FailedCheckCancelledOnCannotConnect) {
@@ -199,6 +244,7 @@ TEST_F(PurchaseMode, AlertFirstThenThePurchase) {
     WriteFile(fake.appData + "/Tessra/2007/alert.txt", Manifest("ALERT", 7));
     screens.script = {{"WelcomeDlg", 1}, {"NoUpdatesAvailDlg", 2}, {"DLMgrDlg", 1}};
     SetArguments("/alert http://127.0.0.1:1/states/TessraNY.exe /purchase");
+    WriteFile(fake.commonAppData + "/Tessra/2007/Downloads/TessraNY.exe", kInstallerBytes);
     Run();
     EXPECT_EQ(screens.Names(), (Names{"WelcomeDlg", "NoUpdatesAvailDlg", "DLMgrDlg"}));
     EXPECT_NE(cfgAtProgress.find("product=ny\r\n"), std::string::npos);

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "TestSupport.h"
+#include "tests/support/TestSigning.h"
 
 extern char** environ;
 
@@ -130,4 +131,30 @@ TEST_F(InspectToolTest, BadUsageGivesStatusTwoAndOneLine) {
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
+}
+
+TEST_F(InspectToolTest, ManifestHashAndSignatureUnderTheKeyTheProgramFinds) {
+    TestSupport::TestKey key;
+    const std::string body = "Product=US\r\nSIZE=5\r\nSHA256=" + std::string(64, 'b') + "\r\n";
+    DataTest::WriteFile(dir / "signed.txt", key.Sign(body));
+    DataTest::WriteFile(dir / "tampered.txt", key.Sign(body).replace(9, 1, "X"));
+    DataTest::WriteFile(dir / "unsigned.txt", body);
+    DataTest::WriteFile(dir / "key.pub", key.PublicLine() + "\n");
+    DataTest::WriteFile(dir / "broken.pub", "no key\n");
+    struct Case {
+        std::string keyFile, manifest;
+        nlohmann::json signature;
+    } cases[] = {
+        {"none.pub", "signed.txt", nullptr},     {"key.pub", "signed.txt", "valid"},
+        {"key.pub", "tampered.txt", "invalid"},  {"key.pub", "unsigned.txt", "missing"},
+        {"broken.pub", "signed.txt", "invalid"},
+    };
+    for (const Case& c : cases) {
+        nlohmann::json result = Json(
+            Inspect({"manifest", dir / c.manifest}, {{"TESSRA_SWM_UPDATE_KEY", dir / c.keyFile}}));
+        EXPECT_EQ(result["signature"], c.signature) << c.keyFile << " " << c.manifest;
+        EXPECT_EQ(result["sha256"], std::string(64, 'b'));
+    }
+    DataTest::WriteFile(dir / "plain.txt", "product=ny\n");
+    EXPECT_TRUE(Json(Inspect({"manifest", dir / "plain.txt"}))["sha256"].is_null());
 }

@@ -100,3 +100,12 @@ TEST(UpdateRule, OfferedGreaterThanInstalledComparedAsSignedNumbers) {
     entry.offeredVersion = INT32_MAX;
     EXPECT_TRUE(OffersUpdate(entry));
 }
+
+TEST_F(ManifestTest, Sha256IsKeptAsWrittenAndTheSignatureLineIgnored) {
+    auto entry = Read("Product=US\r\nSIZE=3\r\nsha256 = AbC1\r\nMESSAGE=m\r\nSIGNATURE=eHl6\r\n");
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->sha256, "AbC1");
+    EXPECT_EQ(entry->size, 3);
+    EXPECT_EQ(entry->message, "m");
+    EXPECT_EQ(Read("Product=US\r\n")->sha256, "");
+}

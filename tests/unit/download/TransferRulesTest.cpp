@@ -16,6 +16,7 @@
 #include "download/TransferJob.h"
 #include "platform/FakePlatform.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestSigning.h"
 
 namespace fs = std::filesystem;
 
@@ -61,6 +62,19 @@ TEST(CheckTextDownloadTest, PathsWithoutDotTxtPassUnread) {
     TempDir dir;
     EXPECT_TRUE(Transfer::CheckTextDownload(dir / "missing.exe"));
     EXPECT_TRUE(Transfer::CheckTextDownload(dir / "txtfile"));  // "txt" but not ".txt"
+}
+
+TEST(CheckTextDownloadTest, WithAKeyTheFirstLineAndTheSignatureMustBothHold) {
+    TempDir dir;
+    TestSupport::TestKey key;
+    WriteFile(dir / "key.pub", key.PublicLine() + "\n");
+    WriteFile(dir / "signed.txt", key.Sign("Product=US\r\nVERSION=4\r\n"));
+    WriteFile(dir / "unsigned.txt", "Product=US\r\nVERSION=4\r\n");
+    WriteFile(dir / "upper.txt", key.Sign("PRODUCT=US\r\nVERSION=4\r\n"));
+    TestSupport::KeyVariable variable(dir / "key.pub");
+    EXPECT_TRUE(Transfer::CheckTextDownload(dir / "signed.txt"));
+    EXPECT_FALSE(Transfer::CheckTextDownload(dir / "unsigned.txt"));
+    EXPECT_FALSE(Transfer::CheckTextDownload(dir / "upper.txt"));
 }
 
 TEST(MakeParentDirectoriesTest, CreatesTheMissingChainLevelByLevel) {

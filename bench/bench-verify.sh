@@ -1,0 +1,12 @@
+#!/bin/sh
+# The check before an installer runs (size, then SHA-256 in 64 KiB blocks)
+# against a plain read of the same file; sizes of a state module and of a
+# large federal update.
+set -e
+BUILD=${1:-build}
+BENCH="$BUILD/bin/verify_bench"
+[ -x "$BENCH" ] || { echo "missing $BENCH (build first)"; exit 1; }
+RUNS=${RUNS:-5}
+for mib in 4 64 256; do
+  "$BENCH" "$mib" "$RUNS"
+done

@@ -1,0 +1,280 @@
+#include "download/InstallerCheck.h"
+
+#include <fcntl.h>
+#include <sodium.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <vector>
+
+#include "data/PublisherKey.h"
+
+namespace Transfer {
+
+namespace {
+
+constexpr size_t kHashBlockBytes = 64 * 1024;
+
+class Fd {
+  public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// Reads the open file to its end in blocks; false on a read error, a missing
+// libsodium, or when the count differs from `size` (the file changed; -1 takes
+// any count). `total` receives the count.
+bool HashOpenFile(int fd, int64_t size, unsigned char (&digest)[crypto_hash_sha256_BYTES],
+                  int64_t& total) {
+    if (!Data::CryptoReady()) return false;
+    crypto_hash_sha256_state state;
+    crypto_hash_sha256_init(&state);
+    std::vector<unsigned char> block(kHashBlockBytes);
+    total = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd, block.data(), block.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return false;
+        if (got == 0) break;
+        crypto_hash_sha256_update(&state, block.data(), static_cast<unsigned long long>(got));
+        total += got;
+    }
+    crypto_hash_sha256_final(&state, digest);
+    return size < 0 || total == size;
+}
+
+std::string Hex(const unsigned char* bytes, size_t size) {
+    std::string out(size * 2 + 1, '\0');
+    sodium_bin2hex(out.data(), out.size(), bytes, size);
+    out.resize(size * 2);
+    return out;
+}
+
+// 64 hex digits, either case, turned to lower case; empty when it is not.
+std::string NormalHash(const std::string& text) {
+    if (text.size() != 2 * crypto_hash_sha256_BYTES) return std::string();
+    std::string out;
+    for (char c : text) {
+        if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return std::string();
+        out += c;
+    }
+    return out;
+}
+
+bool StartsWithAngle(int fd) {
+    char first = 0;
+    return ::pread(fd, &first, 1, 0) == 1 && first == '<';
+}
+
+// Files that a resumed download can never mend.
+bool NeedsSettingAside(const InstallerVerdict& verdict) {
+    switch (verdict.cause) {
+        case InstallerCause::HashMismatch:
+        case InstallerCause::TooLarge:
+            return true;
+        case InstallerCause::Empty:
+        case InstallerCause::TooSmall:
+            return verdict.webPage;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+InstallerExpectation ExpectationOf(const Data::UpdateEntry* entry) {
+    if (!entry) return {};
+    return {entry->size, entry->sha256};
+}
+
+InstallerPhase InstallerVerdict::Phase() const {
+    switch (cause) {
+        case InstallerCause::Missing:
+        case InstallerCause::NotRegular:
+        case InstallerCause::Unreadable:
+            return InstallerPhase::Open;
+        case InstallerCause::NoHashButKeyRequired:
+        case InstallerCause::BadHash:
+        case InstallerCause::HashMismatch:
+        case InstallerCause::Ok:
+            return InstallerPhase::Hash;
+        default:
+            return InstallerPhase::Size;
+    }
+}
+
+InstallerVerdict VerifyInstaller(const std::string& path, const InstallerExpectation& expected,
+                                 bool keyRequired) {
+    InstallerVerdict verdict;
+    verdict.expectedSize = expected.size;
+    // Not through a link, and without hanging on a pipe someone put in its place.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (fd.get() < 0) {
+        verdict.cause = errno == ENOENT  ? InstallerCause::Missing
+                        : errno == ELOOP ? InstallerCause::NotRegular
+                                         : InstallerCause::Unreadable;
+        return verdict;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        verdict.cause = InstallerCause::Unreadable;
+        return verdict;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        verdict.cause = InstallerCause::NotRegular;
+        return verdict;
+    }
+    verdict.actualSize = static_cast<int64_t>(st.st_size);
+    verdict.webPage = StartsWithAngle(fd.get());
+
+    if (expected.size <= 0) {
+        verdict.cause = InstallerCause::SizeUnknown;
+        return verdict;
+    }
+    if (verdict.actualSize != expected.size) {
+        verdict.cause = verdict.actualSize == 0              ? InstallerCause::Empty
+                        : verdict.actualSize < expected.size ? InstallerCause::TooSmall
+                                                             : InstallerCause::TooLarge;
+        return verdict;
+    }
+
+    if (expected.sha256.empty()) {
+        verdict.cause = keyRequired ? InstallerCause::NoHashButKeyRequired : InstallerCause::Ok;
+        return verdict;
+    }
+    const std::string wanted = NormalHash(expected.sha256);
+    if (wanted.empty()) {
+        verdict.cause = InstallerCause::BadHash;
+        return verdict;
+    }
+    unsigned char digest[crypto_hash_sha256_BYTES];
+    int64_t hashed = 0;
+    if (!HashOpenFile(fd.get(), verdict.actualSize, digest, hashed)) {
+        verdict.cause = InstallerCause::Unreadable;
+        return verdict;
+    }
+    verdict.cause =
+        Hex(digest, sizeof digest) == wanted ? InstallerCause::Ok : InstallerCause::HashMismatch;
+    return verdict;
+}
+
+std::string RejectedPath(const std::string& path) { return path + ".rejected"; }
+
+InstallerVerdict CheckInstaller(const std::string& path, const InstallerExpectation& expected) {
+    const Data::PublisherKey key = Data::LoadPublisherKey();
+    InstallerVerdict verdict = VerifyInstaller(path, expected, key.Required());
+    if (NeedsSettingAside(verdict))
+        verdict.setAside = std::rename(path.c_str(), RejectedPath(path).c_str()) == 0;
+    if (!verdict.Ok()) {
+        // The cause stays on record for whoever reads the program's output.
+        std::fprintf(
+            stderr, "tessra-swm: not running %s: %s (expected %lld bytes, found %lld)%s\n",
+            path.c_str(), CauseName(verdict.cause), static_cast<long long>(verdict.expectedSize),
+            static_cast<long long>(verdict.actualSize), verdict.setAside ? ", set aside" : "");
+    }
+    return verdict;
+}
+
+const char* CauseName(InstallerCause cause) {
+    switch (cause) {
+        case InstallerCause::Ok:
+            return "ok";
+        case InstallerCause::Missing:
+            return "missing";
+        case InstallerCause::NotRegular:
+            return "not-regular";
+        case InstallerCause::Unreadable:
+            return "unreadable";
+        case InstallerCause::SizeUnknown:
+            return "size-unknown";
+        case InstallerCause::Empty:
+            return "empty";
+        case InstallerCause::TooSmall:
+            return "too-small";
+        case InstallerCause::TooLarge:
+            return "too-large";
+        case InstallerCause::NoHashButKeyRequired:
+            return "no-hash";
+        case InstallerCause::BadHash:
+            return "bad-hash";
+        case InstallerCause::HashMismatch:
+            return "hash-mismatch";
+    }
+    return "unknown";
+}
+
+std::string RejectionText(const InstallerVerdict& verdict, const std::string& fileName) {
+    const std::string sizes = "it has " + std::to_string(verdict.actualSize) +
+                              " bytes, but the update server stated " +
+                              std::to_string(verdict.expectedSize) + " bytes.";
+    std::string text;
+    switch (verdict.cause) {
+        case InstallerCause::Ok:
+            return std::string();
+        case InstallerCause::Missing:
+            text = "The download " + fileName + " is missing.";
+            break;
+        case InstallerCause::NotRegular:
+            text = "The download " + fileName + " is not a regular file.";
+            break;
+        case InstallerCause::Unreadable:
+            text = "The download " + fileName + " could not be read.";
+            break;
+        case InstallerCause::SizeUnknown:
+            text = "The download " + fileName +
+                   " cannot be checked: the update server did not state its size.";
+            break;
+        case InstallerCause::Empty:
+        case InstallerCause::TooSmall:
+            text = "The download " + fileName + " is incomplete: " + sizes;
+            break;
+        case InstallerCause::TooLarge:
+            text = "The download " + fileName + " is larger than expected: " + sizes;
+            break;
+        case InstallerCause::NoHashButKeyRequired:
+            text = "The download " + fileName +
+                   " cannot be verified: the update server did not state its checksum.";
+            break;
+        case InstallerCause::BadHash:
+            text = "The download " + fileName +
+                   " cannot be verified: the update server's checksum is not readable.";
+            break;
+        case InstallerCause::HashMismatch:
+            text = "The download " + fileName +
+                   " is damaged: its contents do not match the update server's checksum.";
+            break;
+    }
+    if (verdict.webPage) text += "\nIt is a web page, not an installer.";
+    text += "\n\nIt was not installed. ";
+    if (verdict.setAside)
+        text += "It has been set aside and will be downloaded again next time.";
+    else if (verdict.cause == InstallerCause::Empty || verdict.cause == InstallerCause::TooSmall)
+        text += "Please try again later; the download will go on where it stopped.";
+    else
+        text += "Please try again later.";
+    return text;
+}
+
+std::optional<FileDigest> DigestFile(const std::string& path) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    unsigned char digest[crypto_hash_sha256_BYTES];
+    FileDigest out;
+    if (!HashOpenFile(fd.get(), -1, digest, out.size)) return std::nullopt;
+    out.sha256 = Hex(digest, sizeof digest);
+    return out;
+}
+
+}  // namespace Transfer

@@ -1,0 +1,179 @@
+// tessra-publish as the people who run the update server use it, checked
+// against the program's own reading of keys, manifests and signatures.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+
+#include "data/Manifest.h"
+#include "data/SignedText.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestSigning.h"
+
+extern char** environ;
+
+namespace {
+
+using TestSupport::ReadFile;
+using TestSupport::WriteFile;
+
+struct ToolRun {
+    int status = -1;
+    std::string out, err;
+};
+
+class PublishToolTest : public ::testing::Test {
+  protected:
+    ToolRun Publish(std::vector<std::string> args) {
+        args.insert(args.begin(), PUBLISH_TOOL);
+        std::vector<char*> argv;
+        for (std::string& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        const std::string outPath = dir / "out", errPath = dir / "err";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        pid_t pid = 0;
+        ToolRun run;
+        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(spawned, 0);
+        if (spawned != 0) return run;
+        int status = 0;
+        waitpid(pid, &status, 0);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = ReadFile(outPath);
+        run.err = ReadFile(errPath);
+        return run;
+    }
+    static size_t Lines(const std::string& text) {
+        return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    }
+    Data::SignatureStatus Verdict(const std::string& file, const std::string& pub) {
+        return Data::VerifySignedFile(file, Data::LoadPublisherKey(pub));
+    }
+    TestSupport::TempDir dir;
+};
+
+TEST_F(PublishToolTest, KeygenManifestVerifyAndTamper) {
+    ASSERT_EQ(Publish({"keygen", dir / "pub"}).status, 0);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "pub.key").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(Data::LoadPublisherKey(dir / "pub.pub").state, Data::PublisherKey::State::Usable);
+    // A second keygen never replaces a key.
+    const std::string key = ReadFile(dir / "pub.key");
+    ToolRun again = Publish({"keygen", dir / "pub"});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(Lines(again.err), 1u) << again.err;
+    EXPECT_EQ(ReadFile(dir / "pub.key"), key);
+
+    const std::string installer = TestSupport::RandomBytes(100000, 5);
+    WriteFile(dir / "pupd.exe", installer);
+    ToolRun manifest =
+        Publish({"manifest", "--product", "US", "--year", "2007", "--version", "4", "--message",
+                 "Forms 1040 final = done", "--key", dir / "pub.key", dir / "pupd.exe"});
+    ASSERT_EQ(manifest.status, 0) << manifest.err;
+    const std::string expectedBody =
+        "Product=US\r\nYEAR=2007\r\nVERSION=4\r\nSIZE=100000\r\nSHA256=" +
+        TestSupport::Sha256Hex(installer) + "\r\nMESSAGE=Forms 1040 final = done\r\n";
+    ASSERT_TRUE(manifest.out.starts_with(expectedBody)) << manifest.out;
+    EXPECT_TRUE(manifest.out.substr(expectedBody.size()).starts_with("SIGNATURE="));
+    EXPECT_TRUE(manifest.out.ends_with("\r\n"));
+    WriteFile(dir / "ver.txt", manifest.out);
+    EXPECT_EQ(Publish({"verify", "--pub", dir / "pub.pub", dir / "ver.txt"}).status, 0);
+    EXPECT_EQ(Verdict(dir / "ver.txt", dir / "pub.pub"), Data::SignatureStatus::Valid);
+    Data::DownloadList list;
+    auto entry = Data::ReadManifest(dir / "ver.txt", list);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->size, 100000);
+    EXPECT_EQ(entry->sha256, TestSupport::Sha256Hex(installer));
+    EXPECT_EQ(entry->message, "Forms 1040 final = done");
+
+    // One byte changed, in the body or in the signature: refused with one line.
+    for (size_t at : {size_t{20}, manifest.out.size() - 10}) {
+        std::string tampered = manifest.out;
+        tampered[at] = tampered[at] == 'A' ? 'B' : 'A';
+        WriteFile(dir / "ver.txt", tampered);
+        ToolRun verify = Publish({"verify", "--pub", dir / "pub.pub", dir / "ver.txt"});
+        EXPECT_EQ(verify.status, 1) << at;
+        EXPECT_EQ(Lines(verify.err), 1u) << verify.err;
+        EXPECT_NE(verify.err.find("signature invalid"), std::string::npos) << verify.err;
+    }
+    // Without a key: the same manifest, unsigned.
+    ToolRun unsignedRun = Publish({"manifest", "--product", "US", "--year", "2007", "--version",
+                                   "4", "--message", "Forms 1040 final = done", dir / "pupd.exe"});
+    EXPECT_EQ(unsignedRun.out, expectedBody);
+    WriteFile(dir / "plain.txt", unsignedRun.out);
+    ToolRun missing = Publish({"verify", "--pub", dir / "pub.pub", dir / "plain.txt"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("signature missing"), std::string::npos) << missing.err;
+}
+
+TEST_F(PublishToolTest, SignAddsOrReplacesTheSignatureInPlace) {
+    ASSERT_EQ(Publish({"keygen", dir / "one"}).status, 0);
+    ASSERT_EQ(Publish({"keygen", dir / "two"}).status, 0);
+    struct Case {
+        std::string text, signedBody;
+    } cases[] = {
+        {"product=ALERT\nVERSION=7\n", "product=ALERT\nVERSION=7\n"},
+        {"product=ALERT\r\nVERSION=7", "product=ALERT\r\nVERSION=7\r\n"},  // the end is added
+    };
+    for (const Case& c : cases) {
+        WriteFile(dir / "alert.txt", c.text);
+        ::chmod((dir / "alert.txt").c_str(), 0640);
+        ASSERT_EQ(Publish({"sign", "--key", dir / "one.key", dir / "alert.txt"}).status, 0);
+        EXPECT_EQ(Verdict(dir / "alert.txt", dir / "one.pub"), Data::SignatureStatus::Valid);
+        ASSERT_EQ(Publish({"sign", "--key", dir / "two.key", dir / "alert.txt"}).status, 0);
+        const std::string now = ReadFile(dir / "alert.txt");
+        EXPECT_TRUE(now.starts_with(c.signedBody + "SIGNATURE=")) << now;
+        EXPECT_EQ(now.find("SIGNATURE=", c.signedBody.size() + 1), std::string::npos) << now;
+        EXPECT_EQ(Verdict(dir / "alert.txt", dir / "two.pub"), Data::SignatureStatus::Valid);
+        EXPECT_EQ(Verdict(dir / "alert.txt", dir / "one.pub"), Data::SignatureStatus::Invalid);
+        struct stat st {};
+        ASSERT_EQ(::stat((dir / "alert.txt").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0640u);
+    }
+}
+
+TEST_F(PublishToolTest, HelpVersionAndUsageErrors) {
+    for (const char* word : {"--help", "--version"}) {
+        ToolRun run = Publish({word});
+        EXPECT_EQ(run.status, 0) << word;
+        EXPECT_NE(run.out.find("tessra-publish"), std::string::npos) << word;
+        EXPECT_EQ(run.err, "") << word;
+    }
+    WriteFile(dir / "setup.exe", "x");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {},
+             {"publish"},
+             {"keygen"},
+             {"sign", dir / "a.txt"},
+             {"verify", "--pub"},
+             {"manifest", "--year", "2007", "--version", "4", "--message", "m", dir / "setup.exe"},
+             {"manifest", "--product", "US", "--product", "US", dir / "setup.exe"}}) {
+        ToolRun run = Publish(args);
+        EXPECT_EQ(run.status, 2) << (args.empty() ? "" : args[0]);
+        EXPECT_EQ(run.out, "");
+    }
+    // Values the program could not read back are refused before anything is written.
+    for (const std::vector<std::string>& fields :
+         std::vector<std::vector<std::string>>{{"US", "2007", "4", "line one\nline two"},
+                                               {"US", "2oo7", "4", "m"},
+                                               {"U=S", "2007", "4", "m"},
+                                               {"US", "2007", "99999999999", "m"}}) {
+        ToolRun run = Publish({"manifest", "--product", fields[0], "--year", fields[1], "--version",
+                               fields[2], "--message", fields[3], dir / "setup.exe"});
+        EXPECT_EQ(run.status, 1) << fields[0] << fields[1] << fields[2];
+        EXPECT_EQ(Lines(run.err), 1u) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+}  // namespace

@@ -1,0 +1,229 @@
+#include "tools/publish/Publish.h"
+
+#include <fcntl.h>
+#include <sodium.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <optional>
+
+#include "data/PublisherKey.h"
+#include "data/SignedText.h"
+#include "download/InstallerCheck.h"
+
+namespace Publish {
+
+namespace {
+
+constexpr size_t kMaxKeyFileBytes = 1024;
+// The reader cuts manifest lines at 1022 characters; "MESSAGE=" takes 8.
+constexpr size_t kMaxMessageChars = 1014;
+
+std::string Reason(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+// The whole file when it is a regular file of at most `limit` bytes.
+std::optional<std::string> ReadFile(const std::string& path, size_t limit, std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = Reason("cannot open " + path);
+        return std::nullopt;
+    }
+    struct stat st {};
+    std::string text;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = path + " is not a regular file";
+    } else {
+        char buffer[16384];
+        for (;;) {
+            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) error = Reason("cannot read " + path);
+            if (got <= 0) break;
+            text.append(buffer, static_cast<size_t>(got));
+            if (text.size() > limit) {
+                error = path + " is larger than " + std::to_string(limit) + " bytes";
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    if (!error.empty()) return std::nullopt;
+    return text;
+}
+
+// Writes a new file with `mode`; refuses to replace an existing one.
+std::string WriteNewFile(const std::string& path, const std::string& text, mode_t mode) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) return Reason("cannot create " + path);
+    bool ok = ::fchmod(fd, mode) == 0 &&
+              ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ok = ::fsync(fd) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) {
+        std::string reason = Reason("cannot write " + path);
+        ::unlink(path.c_str());
+        return reason;
+    }
+    return std::string();
+}
+
+// The secret key from a key file (the base64 of the 32-byte seed).
+std::string LoadSecretKey(const std::string& keyPath,
+                          unsigned char (&secret)[crypto_sign_SECRETKEYBYTES]) {
+    std::string error;
+    std::optional<std::string> text = ReadFile(keyPath, kMaxKeyFileBytes, error);
+    if (!text) return error;
+    std::optional<Data::PublicKey> seed = Data::ParsePublicKey(*text);
+    sodium_memzero(text->data(), text->size());
+    if (!seed) return keyPath + " does not hold a key (one line, the base64 of 32 bytes)";
+    unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
+    crypto_sign_seed_keypair(publicKey, secret, seed->data());
+    sodium_memzero(seed->data(), seed->size());
+    return std::string();
+}
+
+bool IsDecimal(const std::string& text) {
+    if (text.empty() || text.size() > 10) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    return std::stoll(text) <= INT32_MAX;
+}
+
+bool IsProductCode(const std::string& text) {
+    if (text.empty() || text.size() > 16) return false;
+    for (char c : text)
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+std::string Keygen(const std::string& prefix) {
+    if (!Data::CryptoReady()) return "libsodium cannot be initialised";
+    const std::string keyPath = prefix + ".key";
+    const std::string publicPath = prefix + ".pub";
+    struct stat st {};
+    for (const std::string& path : {keyPath, publicPath})
+        if (::lstat(path.c_str(), &st) == 0) return path + " exists; not replaced";
+
+    unsigned char seed[crypto_sign_SEEDBYTES];
+    unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
+    unsigned char secret[crypto_sign_SECRETKEYBYTES];
+    randombytes_buf(seed, sizeof seed);
+    crypto_sign_seed_keypair(publicKey, secret, seed);
+    sodium_memzero(secret, sizeof secret);
+    std::string seedText =
+        Data::EncodeBase64(std::string_view(reinterpret_cast<char*>(seed), sizeof seed)) + "\n";
+    sodium_memzero(seed, sizeof seed);
+    std::string error = WriteNewFile(keyPath, seedText, 0600);
+    sodium_memzero(seedText.data(), seedText.size());
+    if (!error.empty()) return error;
+    return WriteNewFile(
+        publicPath,
+        Data::EncodeBase64(std::string_view(reinterpret_cast<char*>(publicKey), sizeof publicKey)) +
+            "\n",
+        0644);
+}
+
+std::string MakeManifest(const ManifestFields& fields, std::string& text) {
+    if (!IsProductCode(fields.product))
+        return "--product wants a product code of letters and digits: " + fields.product;
+    if (!IsDecimal(fields.year)) return "--year wants a whole number: " + fields.year;
+    if (!IsDecimal(fields.version)) return "--version wants a whole number: " + fields.version;
+    if (fields.message.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+        return "--message must be one line";
+    if (fields.message.size() > kMaxMessageChars)
+        return "--message is longer than " + std::to_string(kMaxMessageChars) + " characters";
+    std::optional<Transfer::FileDigest> digest = Transfer::DigestFile(fields.installer);
+    if (!digest) return "cannot read the installer " + fields.installer;
+    if (digest->size <= 0 || digest->size > INT32_MAX)
+        return "the installer must have from 1 to " + std::to_string(INT32_MAX) + " bytes";
+
+    // The first line holds "roduct", which the program looks for.
+    std::string body;
+    for (const std::string& line :
+         {"Product=" + fields.product, "YEAR=" + fields.year, "VERSION=" + fields.version,
+          "SIZE=" + std::to_string(digest->size), "SHA256=" + digest->sha256,
+          "MESSAGE=" + fields.message})
+        body += line + "\r\n";
+    if (fields.keyPath.empty()) {
+        text = body;
+        return std::string();
+    }
+    return SignText(fields.keyPath, body, text);
+}
+
+std::string SignText(const std::string& keyPath, const std::string& text, std::string& signedText) {
+    if (!Data::CryptoReady()) return "libsodium cannot be initialised";
+    unsigned char secret[crypto_sign_SECRETKEYBYTES];
+    std::string error = LoadSecretKey(keyPath, secret);
+    if (!error.empty()) return error;
+
+    std::string body(Data::SplitSignedText(text).body);
+    // The signature line ends like the lines before it; a last line without
+    // its end gets one, which then belongs to the signed bytes.
+    std::string lineEnd = body.find("\r\n") != std::string::npos || body.empty() ? "\r\n" : "\n";
+    if (body.ends_with("\n"))
+        lineEnd = body.ends_with("\r\n") ? "\r\n" : "\n";
+    else if (!body.empty())
+        body += lineEnd;
+
+    unsigned char signature[crypto_sign_BYTES];
+    crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char*>(body.data()),
+                         body.size(), secret);
+    sodium_memzero(secret, sizeof secret);
+    signedText =
+        body + std::string(Data::kSignaturePrefix) +
+        Data::EncodeBase64(std::string_view(reinterpret_cast<char*>(signature), sizeof signature)) +
+        lineEnd;
+    if (signedText.size() > Data::kMaxSignedTextBytes)
+        return "the signed text would exceed " + std::to_string(Data::kMaxSignedTextBytes) +
+               " bytes, more than the Software Manager reads";
+    return std::string();
+}
+
+std::string SignFile(const std::string& keyPath, const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return Reason("cannot open " + path);
+    if (!S_ISREG(st.st_mode)) return path + " is not a regular file";
+    std::string error;
+    std::optional<std::string> text = ReadFile(path, Data::kMaxSignedTextBytes, error);
+    if (!text) return error;
+    std::string signedText;
+    error = SignText(keyPath, *text, signedText);
+    if (!error.empty()) return error;
+
+    // A new file beside the old one, then one rename: readers see either.
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) return Reason("cannot create a file beside " + path);
+    bool ok = ::fchmod(fd, st.st_mode & 07777) == 0 &&
+              ::write(fd, signedText.data(), signedText.size()) ==
+                  static_cast<ssize_t>(signedText.size());
+    ok = ::fsync(fd) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+        error = Reason("cannot replace " + path);
+        ::unlink(temp.c_str());
+        return error;
+    }
+    return std::string();
+}
+
+std::string VerifyFile(const std::string& publicKeyPath, const std::string& path) {
+    const Data::PublisherKey key = Data::LoadPublisherKey(publicKeyPath);
+    if (key.state != Data::PublisherKey::State::Usable)
+        return "cannot read the public key " + publicKeyPath;
+    std::string error;
+    std::optional<std::string> text = ReadFile(path, Data::kMaxSignedTextBytes, error);
+    if (!text) return error;
+    const Data::SignatureStatus status = Data::VerifySignedText(*text, key.key);
+    if (status == Data::SignatureStatus::Valid) return std::string();
+    return path + ": signature " + Data::SignatureStatusName(status);
+}
+
+}  // namespace Publish
