@@ -36,7 +36,7 @@ def snapshot(path):
 
 @case
 def purchase_through_planted_links(build):
-    """A link or FIFO at Downloads/TessraNY.exe fails the download (problem 23) and runs nothing."""
+    """A link, FIFO or hard link at Downloads/TessraNY.exe fails the download (problem 23)."""
     m = Machine(build, "planted")
     try:
         server = m.start_server()
@@ -71,11 +71,13 @@ def purchase_through_planted_links(build):
             ("link to a missing file", lambda: os.symlink(made, target)),
             ("link to a file", lambda: os.symlink(small, target)),
             ("link to a complete file", lambda: os.symlink(big, target)),
+            ("second name of a file", lambda: os.link(small, target)),
             ("FIFO", lambda: os.mkfifo(target, 0o644)),
         ]
         for name, plant in plants:
             os.remove(target)
             plant()
+            planted = os.lstat(target)
             before = {p: snapshot(p) for p in (small, big, made)}
             proc, transcript = m.launch([address, "/purchase"], ["DLMgrDlg wait"],
                                         elevation=False)
@@ -86,8 +88,9 @@ def purchase_through_planted_links(build):
                   name + ": problem 23")
             equal({p: snapshot(p) for p in (small, big, made)}, before,
                   name + ": files outside Downloads")
-            check(os.path.islink(target) or stat.S_ISFIFO(os.lstat(target).st_mode),
-                  name + ": the plant is left as it was")
+            after = os.lstat(target)
+            equal((after.st_ino, after.st_mode, after.st_size),
+                  (planted.st_ino, planted.st_mode, planted.st_size), name + ": the plant as it was")
         equal([r for r in records(m) if r["event"] == "ran"], [], "planted programs run")
     finally:
         m.cleanup()
