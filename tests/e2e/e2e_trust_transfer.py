@@ -90,7 +90,8 @@ def purchase_through_planted_links(build):
                   name + ": files outside Downloads")
             after = os.lstat(target)
             equal((after.st_ino, after.st_mode, after.st_size),
-                  (planted.st_ino, planted.st_mode, planted.st_size), name + ": the plant as it was")
+                  (planted.st_ino, planted.st_mode, planted.st_size),
+                  name + ": the plant as it was")
         equal([r for r in records(m) if r["event"] == "ran"], [], "planted programs run")
     finally:
         m.cleanup()
@@ -98,7 +99,7 @@ def purchase_through_planted_links(build):
 
 @case
 def reinstall_runs_no_link(build):
-    """-reinstall CA NY with Downloads/TessraNY.exe a link: CA installs, the link's target never runs."""
+    """-reinstall CA NY, Downloads/TessraNY.exe a link: CA installs, the target never runs."""
     m = Machine(build, "reinstall-link")
     try:
         state = os.path.join(m.common, "Tessra", "2007")
