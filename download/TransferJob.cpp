@@ -1,6 +1,7 @@
 #include "download/TransferJob.h"
 
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,10 +31,11 @@ int32_t Clamp32(int64_t value) {
     return static_cast<int32_t>(value);
 }
 
-// Size of the local file; a missing file counts as 0.
+// Size of the local file; a missing file counts as 0, and so does anything
+// that is not a regular file: a link to a big file is no complete download.
 int64_t PresentSize(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return 0;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
     return static_cast<int64_t>(st.st_size);
 }
 
@@ -77,16 +79,48 @@ int CancelPoll(void* target, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return 1;
 }
 
+// Only the download itself is written: never through a link planted in its
+// place, never into a FIFO (O_NONBLOCK keeps the open from blocking) or a
+// file that has another name elsewhere.
 bool OpenStream(TransferFile& file) {
     if (file.stream) return true;
-    file.stream = std::fopen(file.path.c_str(), "ab");
-    if (!file.stream) return false;
+    const int fd = ::open(
+        file.path.c_str(),
+        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+    if (fd < 0) return false;
+    struct stat st {};
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1 || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return false;
+    }
+    file.stream = ::fdopen(fd, "ab");
+    if (!file.stream) {
+        ::close(fd);
+        return false;
+    }
     // Chunks go straight to the file, one write each: libcurl's buffer is the only one.
     std::setvbuf(file.stream, nullptr, _IONBF, 0);
     return true;
 }
 
 constexpr size_t kWriteFailed = static_cast<size_t>(-1);
+
+// Refuses a chunk that would take the transfer past its size limit.
+bool WithinLimit(TransferFile& file, size_t size, size_t count) {
+    if (file.sizeLimit <= 0) return true;
+    const int64_t chunk = static_cast<int64_t>(size) * static_cast<int64_t>(count);
+    if (file.written + chunk <= file.sizeLimit) return true;
+    file.overLimit = true;
+    return false;
+}
+
+size_t WriteChunk(TransferFile& file, const char* data, size_t size, size_t count) {
+    const size_t written = std::fwrite(data, size, count, file.stream) * size;
+    file.written += static_cast<int64_t>(written);
+    return written;
+}
 
 void InitOnce() {
     static std::once_flag once;
@@ -106,8 +140,8 @@ void ShowProblem(int code) {
 
 size_t WritePlain(char* data, size_t size, size_t count, void* target) {
     auto* file = static_cast<TransferFile*>(target);
-    if (!OpenStream(*file)) return kWriteFailed;
-    return std::fwrite(data, size, count, file->stream) * size;
+    if (!WithinLimit(*file, size, count) || !OpenStream(*file)) return kWriteFailed;
+    return WriteChunk(*file, data, size, count);
 }
 
 size_t WriteWithProgress(char* data, size_t size, size_t count, void* target) {
@@ -116,7 +150,7 @@ size_t WriteWithProgress(char* data, size_t size, size_t count, void* target) {
         PostCancelFinished(*file->worker);
         return kWriteFailed;
     }
-    if (!OpenStream(*file)) return kWriteFailed;
+    if (!WithinLimit(*file, size, count) || !OpenStream(*file)) return kWriteFailed;
     const int64_t chunk = static_cast<int64_t>(size) * static_cast<int64_t>(count);
     file->pendingBytes = Clamp32(static_cast<int64_t>(file->pendingBytes) + chunk);
     if (file->worker) {
@@ -124,7 +158,7 @@ size_t WriteWithProgress(char* data, size_t size, size_t count, void* target) {
              std::make_unique<InProgressDownloadMsg>(file->path, file->pendingBytes));
     }
     file->pendingBytes = 0;
-    return std::fwrite(data, size, count, file->stream) * size;
+    return WriteChunk(*file, data, size, count);
 }
 
 bool CheckTextDownload(const std::string& path) {
@@ -160,7 +194,8 @@ void MakeParentDirectories(const std::string& path) {
     size_t missing = chain.size();
     while (missing > 0 && ::access(chain[missing - 1].c_str(), F_OK) != 0) --missing;
     for (size_t i = missing; i < chain.size(); ++i) {
-        if (::mkdir(chain[i].c_str(), 0777) != 0 && errno != EEXIST) return;
+        // Not writable by other users: they could plant links or swap installers.
+        if (::mkdir(chain[i].c_str(), 0755) != 0 && errno != EEXIST) return;
     }
 }
 
@@ -176,6 +211,12 @@ CURL* ConfigureTransfer(CURL* handle, DownloadWorker& worker, const DownloadItem
     SetOption(handle, CURLOPT_WRITEDATA, static_cast<void*>(&file), "ftpfile failed");
     SetOption(handle, CURLOPT_CONNECTTIMEOUT, 30L, "Connecttimeout failed");
     SetOption(handle, CURLOPT_FOLLOWLOCATION, 1L, "follow location failed");
+    // Plain web requests only, also where a redirect points, and no redirect loop.
+    SetOption(handle, CURLOPT_PROTOCOLS_STR, "http,https", "protocols failed");
+    SetOption(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https", "redirect protocols failed");
+    SetOption(handle, CURLOPT_MAXREDIRS, 20L, "max redirects failed");
+    // Fewer receive calls; libcurl still hands the write callback at most
+    // CURL_MAX_WRITE_SIZE (16384) bytes at a time, so progress records stay that small.
     SetOption(handle, CURLOPT_BUFFERSIZE, 524288L, "no buffer failed");
     SetOption(handle, CURLOPT_LOW_SPEED_TIME, worker.lowSpeedTimeSeconds, "speed time failed");
     SetOption(handle, CURLOPT_LOW_SPEED_LIMIT, 1L, "speed limit failed");
@@ -225,6 +266,7 @@ bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
     TransferFile file;
     file.path = localPath;
     file.worker = &worker;
+    if (text) file.sizeLimit = kTextDownloadLimit;
     if (!ConfigureTransfer(handle, worker, item, file, proxy.mode, proxy.address, userAgent)) {
         return false;
     }
@@ -248,6 +290,11 @@ bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
         file.stream = nullptr;
     }
 
+    // An answer past the bound is no text download, whatever its first line says.
+    if (text && file.overLimit) {
+        ::unlink(localPath.c_str());
+        return false;
+    }
     if (text) return CheckTextDownload(localPath);
     return result == CURLE_OK;
 }

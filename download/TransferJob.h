@@ -21,7 +21,13 @@ struct TransferFile {
     FILE* stream = nullptr;
     int32_t pendingBytes = 0;          // received but not yet reported
     DownloadWorker* worker = nullptr;  // for notify and cancel
+    int64_t written = 0;               // bytes this transfer has written
+    int64_t sizeLimit = 0;             // the write callback refuses more; 0: no limit
+    bool overLimit = false;            // the transfer was stopped at sizeLimit
 };
+
+// Text downloads are small answers of the server; anything larger is not one.
+inline constexpr int64_t kTextDownloadLimit = 64 * 1024;
 
 struct DownloadWorker {
     const Data::DownloadList* list = nullptr;

@@ -210,12 +210,18 @@ std::string FindOnPath(const std::string& name) {
     return {};
 }
 
-// Downloaded installers arrive without the execute bit.
-void MakeUserExecutable(const std::string& path) {
+// A program named by its path is run only when that path is a regular file
+// itself, not a link planted in a download's place (nor a FIFO, which
+// O_NONBLOCK keeps from blocking the open). Downloaded installers arrive
+// without the execute bit: it is set on the file that was checked.
+bool PrepareProgramFile(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return false;
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-    if (st.st_mode & S_IXUSR) return;
-    chmod(path.c_str(), (st.st_mode & 07777) | S_IXUSR);
+    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (regular && !(st.st_mode & S_IXUSR)) fchmod(fd, (st.st_mode & 07777) | S_IXUSR);
+    close(fd);
+    return regular;
 }
 
 std::string Absolute(const std::string& path) {
@@ -447,7 +453,7 @@ std::unique_ptr<WaitHandle> LinuxPlatform::Start(const StartRequest& request) {
     std::string program;
     if (request.file.find('/') != std::string::npos) {
         program = request.file;
-        MakeUserExecutable(program);
+        if (!PrepareProgramFile(program)) return nullptr;
     } else {
         program = FindOnPath(request.file);
         if (program.empty()) return nullptr;

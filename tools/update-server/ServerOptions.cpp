@@ -23,7 +23,7 @@ bool ParseNumber(const std::string& text, std::uint64_t& value) {
 std::string UsageText() {
     return "usage: tessra-update-server --root DIR [--bind ADDR] [--port N] [--log FILE]\n"
            "         [--throttle BYTES_PER_SEC] [--stall-after BYTES] [--drop-after BYTES]\n"
-           "         [--ignore-range] [--status PATH=CODE]...\n";
+           "         [--ignore-range] [--status PATH=CODE]... [--redirect PATH=LOCATION]...\n";
 }
 
 ParseResult ParseOptions(const std::vector<std::string>& args, ServerOptions& options,
@@ -113,6 +113,18 @@ ParseResult ParseOptions(const std::vector<std::string>& args, ServerOptions& op
                 return ParseResult::Error;
             }
             options.statusOverrides[target.path] = static_cast<int>(code);
+        } else if (name == "--redirect") {
+            std::string spec;
+            if (!value(spec)) return ParseResult::Error;
+            auto eq = spec.find('=');
+            RequestTarget target;
+            if (eq == std::string::npos || eq + 1 == spec.size() ||
+                ParseRequestTarget(spec.substr(0, eq), target) != TargetResult::Ok ||
+                target.proxyRequest) {
+                error = "--redirect wants PATH=LOCATION with PATH below the root: " + spec;
+                return ParseResult::Error;
+            }
+            options.redirects[target.path] = spec.substr(eq + 1);
         } else {
             error = "unknown option: " + args[i];
             return ParseResult::Error;

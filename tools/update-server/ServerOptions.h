@@ -18,7 +18,8 @@ struct ServerOptions {
     std::optional<std::uint64_t> stallAfter;
     std::optional<std::uint64_t> dropAfter;
     bool ignoreRange = false;
-    std::map<std::string, int> statusOverrides;  // normalized path -> status code
+    std::map<std::string, int> statusOverrides;    // normalized path -> status code
+    std::map<std::string, std::string> redirects;  // normalized path -> Location of a 302
 };
 
 enum class ParseResult { Run, Help, Error };

@@ -55,6 +55,8 @@ const char* Reason(int status) {
             return "OK";
         case 204:
             return "No Content";
+        case 302:
+            return "Found";
         case 400:
             return "Bad Request";
         case 401:
@@ -373,6 +375,11 @@ void UpdateServer::Handle(const httplib::Request& req, httplib::Response& res) {
     if (auto it = options_.statusOverrides.find(target.path);
         it != options_.statusOverrides.end()) {
         SetShortAnswer(res, it->second);
+        return;
+    }
+    if (auto it = options_.redirects.find(target.path); it != options_.redirects.end()) {
+        SetShortAnswer(res, 302);
+        res.set_header("Location", it->second);
         return;
     }
 

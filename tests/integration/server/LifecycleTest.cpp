@@ -90,6 +90,8 @@ TEST(Lifecycle, RefusesBadArguments) {
                                                {"--root", root, "--status", "/ver.txt"},
                                                {"--root", root, "--status", "/ver.txt=99"},
                                                {"--root", root, "--status", "ver.txt=404"},
+                                               {"--root", root, "--redirect", "/old"},
+                                               {"--root", root, "--redirect", "old=/new"},
                                                {"--root", root, "--ignore-range=yes"},
                                                {"--root", root, "--unknown"}}) {
         std::vector<std::string> cmd{bin};

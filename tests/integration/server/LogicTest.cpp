@@ -99,6 +99,11 @@ TEST(Logic, Options) {
     EXPECT_EQ(o.dropAfter, 7u);
     EXPECT_TRUE(o.ignoreRange);
     EXPECT_EQ(o.statusOverrides, (std::map<std::string, int>{{"/a/b", 503}, {"/c", 200}}));
+    ASSERT_EQ(ParseOptions({"srv", "--root", dir.Path(), "--redirect", "/d/./old=http://h/n?a=b"},
+                           o, error),
+              ParseResult::Run)
+        << error;
+    EXPECT_EQ(o.redirects, (std::map<std::string, std::string>{{"/d/old", "http://h/n?a=b"}}));
 
     ServerOptions defaults;
     ASSERT_EQ(ParseOptions({"srv", "--root", dir.Path()}, defaults, error), ParseResult::Run);

@@ -156,6 +156,20 @@ TEST_F(Launch, ProductCodeFileLinesAreJoinedAfterSlashX) {
     EXPECT_TRUE(fake.starts.empty());
 }
 
+TEST_F(Launch, LargeProductCodeFileIsJoinedWhole) {
+    // 8 MiB of short lines, some blank: every line joined, in order.
+    std::string file, joined = "/x";
+    for (int i = 0; file.size() < (8u << 20); ++i) {
+        const std::string code = "{" + std::to_string(i) + "}";
+        file += code + (i % 3 ? "\n" : "\r\n") + (i % 100 ? "" : "\n");
+        joined += code;
+    }
+    WriteFile(fake.commonAppData + "/Tessra/2007/CA.txt", file);
+    std::string parameters;
+    ASSERT_TRUE(App::UninstallParameters("CA", parameters));
+    EXPECT_TRUE(parameters == joined + " /passive");
+}
+
 // A platform whose started programs run for a given number of 500 ms waits.
 class SlowStarts : public Sys::FakePlatform {
   public:
