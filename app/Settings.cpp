@@ -1,5 +1,9 @@
 #include "app/Settings.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "data/DataFolders.h"
@@ -83,15 +87,26 @@ std::vector<std::string> PurchaseSettingsLines(const std::string& stateCode) {
 }
 
 bool WriteSettingsLines(const std::string& path, const std::vector<std::string>& lines) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return false;
-    bool ok = true;
-    for (const auto& line : lines) {
-        ok = ok && std::fwrite(line.data(), 1, line.size(), file) == line.size();
-        ok = ok && std::fwrite("\r\n", 1, 2, file) == 2;
+    // The all-users folder is shared: a link, FIFO or second name planted at
+    // the path must not redirect the write, so only a regular file of one name
+    // is truncated, and only after it was opened without following links.
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
+                  0644);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || ftruncate(fd, 0) != 0) {
+        close(fd);
+        return false;
     }
-    ok = std::fclose(file) == 0 && ok;
-    return ok;
+    std::string bytes;
+    for (const auto& line : lines) bytes += line + "\r\n";
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return close(fd) == 0 && done == bytes.size();
 }
 
 std::string CannotWriteText(const std::string& path) {

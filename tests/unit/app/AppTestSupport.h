@@ -22,6 +22,7 @@
 namespace AppTest {
 
 using TestSupport::ReadFile;
+using TestSupport::TempDir;
 using TestSupport::WriteFile;
 
 namespace fs = std::filesystem;

@@ -1,5 +1,9 @@
 // Start-up: the single instance, the start-up messages, the run-mode words,
 // the settings path forms and the generated settings files.
+#include <sys/stat.h>
+
+#include <functional>
+
 #include "AppTestSupport.h"
 #include "app/Settings.h"
 
@@ -120,6 +124,29 @@ TEST_F(StartUp, UnwritableAlertSettingsEndTheRunWithAMessage) {
                                          "/Tessra/2007/alert.cfg\nand will now exit.");
     EXPECT_TRUE(screens.shown.empty());
     EXPECT_EQ(checks, 0);
+}
+
+TEST(GeneratedSettingsFile, IsNeverWrittenThroughAPlantedName) {
+    TempDir dir;
+    const std::string outside = dir / "outside.txt", path = dir / "purchase.cfg";
+    const std::vector<std::function<void()>> plants = {
+        [&] { fs::create_symlink(outside, path); },          // link to an existing file
+        [&] { fs::create_symlink(dir / "missing", path); },  // link to a missing one
+        [&] { fs::create_hard_link(outside, path); },        // a second name
+        [&] { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); },   // would block a plain open
+    };
+    for (size_t i = 0; i < plants.size(); ++i) {
+        SCOPED_TRACE(i);
+        WriteFile(outside, "keep me\n");
+        plants[i]();
+        EXPECT_FALSE(App::WriteSettingsLines(path, {"state=nj"}));
+        EXPECT_EQ(ReadFile(outside), "keep me\n");
+        EXPECT_FALSE(fs::exists(dir / "missing"));
+        fs::remove(path);
+    }
+    WriteFile(path, "an older, longer request\r\n");
+    EXPECT_TRUE(App::WriteSettingsLines(path, {"a=1", "b=2"}));
+    EXPECT_EQ(ReadFile(path), "a=1\r\nb=2\r\n");
 }
 
 TEST_F(StartUp, WordsInsideFolderNamesSwitchTheirBehaviourOn) {
