@@ -14,12 +14,12 @@
 namespace Fuzz {
 
 // A rule the readers promise; a broken one is a finding, like a crash.
-#define FUZZ_CHECK(condition)                                                            \
-    do {                                                                                 \
-        if (!(condition)) {                                                              \
+#define FUZZ_CHECK(condition)                                                                 \
+    do {                                                                                      \
+        if (!(condition)) {                                                                   \
             std::fprintf(stderr, "%s:%d: rule broken: %s\n", __FILE__, __LINE__, #condition); \
-            std::abort();                                                                \
-        }                                                                                \
+            std::abort();                                                                     \
+        }                                                                                     \
     } while (0)
 
 // One scratch folder per process, in memory where the machine has /dev/shm.

@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // What the screen writes, it reads back the same.
     int32_t version = size >= 4 ? static_cast<int32_t>(data[0] | data[1] << 8 | data[2] << 16 |
-                                                        static_cast<uint32_t>(data[3]) << 24)
+                                                       static_cast<uint32_t>(data[3]) << 24)
                                 : -1;
     const bool doNotShow = size % 2;
     FUZZ_CHECK(WriteAlertSuppression(path, version, doNotShow));

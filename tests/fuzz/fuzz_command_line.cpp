@@ -85,8 +85,10 @@ void CheckSettingsPath(const std::string& arguments, bool alert, bool hide) {
     if (!alert) {
         // The path ends where "/N" begins; without "/N" there is none.
         const size_t n = Sys::FindWord(trimmed, "/N", 1);
-        if (n == npos) FUZZ_CHECK(path.empty());
-        else FUZZ_CHECK(trimmed.substr(0, n).find(path) != std::string::npos);
+        if (n == npos)
+            FUZZ_CHECK(path.empty());
+        else
+            FUZZ_CHECK(trimmed.substr(0, n).find(path) != std::string::npos);
     }
 }
 
@@ -99,9 +101,8 @@ void CheckAddresses(Sys::FakePlatform& fake, FuzzedDataProvider& in, const std::
 
     // Update file addresses.
     static const char* kCodes[] = {"US", "HLP", "INST", "NY", "ALERT", "ca", "Tx"};
-    const std::string product = in.ConsumeBool()
-                                    ? kCodes[in.ConsumeIntegralInRange<size_t>(0, 6)]
-                                    : in.ConsumeRandomLengthString(20);
+    const std::string product = in.ConsumeBool() ? kCodes[in.ConsumeIntegralInRange<size_t>(0, 6)]
+                                                 : in.ConsumeRandomLengthString(20);
     const int32_t year = in.ConsumeIntegral<int32_t>();
     const int32_t installed = in.ConsumeIntegral<int32_t>();
     const std::string fileName = in.ConsumeBool() ? "ver.txt" : in.ConsumeRandomLengthString(20);
@@ -180,8 +181,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     const std::string line = Fuzz::WithoutNul(in.ConsumeRandomLengthString(600));
 
-    static const char* kWords[] = {"/N ", "/N", "/alert", "/install", "/purchase", "/", "http",
-                                   "alert", "hide", "-reinstall"};
+    static const char* kWords[] = {"/N ", "/N",   "/alert", "/install", "/purchase",
+                                   "/",   "http", "alert",  "hide",     "-reinstall"};
     for (const char* word : kWords) CheckWordSearch(line, word, 0);
     CheckWordSearch(line, "/N", in.ConsumeIntegralInRange<size_t>(0, line.size() + 1));
     CheckJoinAndSplit(line);

@@ -102,9 +102,15 @@ void CheckSettingsFile(const std::string& text, uint8_t form) {
     enum { Update, Install, Alert, Purchase };
     const int mode = (form >> 1) % 4;
     switch (mode) {
-        case Update: fake.commandLine = program + path + " /N " + kServer; break;
-        case Install: fake.commandLine = program + path + " /install /N x " + kServer; break;
-        case Alert: fake.commandLine = program + "/alert " + path + " /N " + kServer; break;
+        case Update:
+            fake.commandLine = program + path + " /N " + kServer;
+            break;
+        case Install:
+            fake.commandLine = program + path + " /install /N x " + kServer;
+            break;
+        case Alert:
+            fake.commandLine = program + "/alert " + path + " /N " + kServer;
+            break;
         case Purchase:
             fake.commandLine = program + "http://" + kServer + "/states/TessraCA.exe /purchase";
             break;
@@ -159,8 +165,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     for (size_t maxChars : {kSettingsPieceChars, kManifestPieceChars, kTypedPieceChars, size_t{3}})
         CheckPieces(text, maxChars);
-    for (const std::string& piece : SplitLinePieces(text, kSettingsPieceChars)) CheckKeyValue(piece);
-    for (const std::string& piece : SplitLinePieces(text, kManifestPieceChars)) CheckKeyValue(piece);
+    for (const std::string& piece : SplitLinePieces(text, kSettingsPieceChars))
+        CheckKeyValue(piece);
+    for (const std::string& piece : SplitLinePieces(text, kManifestPieceChars))
+        CheckKeyValue(piece);
 
     // Now and then across the file reader's block boundary.
     if ((form & 0xe0) == 0xe0) {

@@ -14,7 +14,8 @@ using namespace Data;
 
 namespace {
 
-constexpr const char* kSettings = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\";
+constexpr const char* kSettings =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\";
 
 class OfflinePlatform : public Sys::LinuxPlatform {
   public:
@@ -25,8 +26,7 @@ class OfflinePlatform : public Sys::LinuxPlatform {
 };
 
 bool Clean(const std::string& value) {
-    return value.find_first_of("\r\n") == std::string::npos &&
-           StripBoth(value, " \t") == value;
+    return value.find_first_of("\r\n") == std::string::npos && StripBoth(value, " \t") == value;
 }
 
 }  // namespace
@@ -52,8 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     platform.SetCommandLine("tessra-swm /tmp/download.cfg /N updates.example.com");
 
     // Registry values come back trimmed, each from one line.
-    const std::optional<std::string> enable = platform.RegistryValue(std::string(kSettings) + "ProxyEnable");
-    const std::optional<std::string> server = platform.RegistryValue(std::string(kSettings) + "ProxyServer");
+    const std::optional<std::string> enable =
+        platform.RegistryValue(std::string(kSettings) + "ProxyEnable");
+    const std::optional<std::string> server =
+        platform.RegistryValue(std::string(kSettings) + "ProxyServer");
     for (const auto& value : {enable, server})
         if (value) FUZZ_CHECK(Clean(*value));
 
@@ -61,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReadProxySettings(ts07, read);
     FUZZ_CHECK(read.mode >= 0 && read.mode <= 4);
     // Typed-line values stop at ":", "=" and the line end.
-    for (const std::string* text : {&read.httpHost, &read.httpPort, &read.httpsHost, &read.httpsPort})
+    for (const std::string* text :
+         {&read.httpHost, &read.httpPort, &read.httpsHost, &read.httpsPort})
         FUZZ_CHECK(text->find_first_of(":=\r\n") == std::string::npos);
     if (!read.httpHost.empty()) FUZZ_CHECK(!read.httpPort.empty());
 
@@ -81,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 2:
         case 3:
             FUZZ_CHECK(read.mode == choice.mode);
-            FUZZ_CHECK(choice.address.find(':') != std::string::npos || choice.address.size() == 255);
+            FUZZ_CHECK(choice.address.find(':') != std::string::npos ||
+                       choice.address.size() == 255);
             FUZZ_CHECK(choice.address.find_first_of("=\r\n") == std::string::npos);
             if (choice.mode == 2) FUZZ_CHECK(choice.address[0] != ':');
             break;

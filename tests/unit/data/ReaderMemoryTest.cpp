@@ -73,7 +73,11 @@ TEST(ReaderMemory, AnEightMegabyteFileCostsASmallMultipleOfItself) {
         std::function<void()> read;
     } readers[] = {
         {"settings file", [&] { Data::LoadSettingsFile(path); }},
-        {"manifest", [&] { Data::DownloadList list; Data::ReadManifest(path, list); }},
+        {"manifest",
+         [&] {
+             Data::DownloadList list;
+             Data::ReadManifest(path, list);
+         }},
         {"alert suppression", [&] { Data::ReadAlertSuppression(path); }},
         {"updated mark", [&] { Data::MarkProgramUpdated(path); }},
         {"registry stand-in",
