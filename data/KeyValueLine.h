@@ -45,8 +45,6 @@ class LinePieces {
 
     // The next piece; false after the last one.
     bool Next(std::string& piece);
-    // True when the source holds no piece at all (before any Next).
-    bool empty() const { return maxChars_ == 0 || (eof_ && text_.empty()); }
 
     // One pass: `for (const std::string& piece : pieces)`.
     class Iterator {
@@ -85,7 +83,7 @@ class LinePieces {
 // All pieces of a text at once (small texts).
 std::vector<std::string> SplitLinePieces(std::string_view text, size_t maxChars);
 
-// A file's bytes as stored; nothing when it cannot be opened or read.
+// A regular file's bytes as stored; nothing when it cannot be opened or read.
 std::optional<std::string> ReadWholeFile(const std::string& path);
 
 // Every piece of a file at once; nothing when it cannot be opened. Holds a
