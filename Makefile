@@ -11,7 +11,7 @@ DEB_PACKAGES := cmake ninja-build g++ pkg-config curl python3 \
 	xvfb openbox xdotool x11-utils dbus dbus-daemon \
 	clang libclang-rt-14-dev lintian
 
-.PHONY: all deps configure build test bench demo package screenshots format clean sanitize-address sanitize-thread
+.PHONY: all deps configure build test bench demo package screenshots format clean sanitize-address sanitize-thread fuzz
 
 all: build
 
@@ -31,7 +31,32 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: build
+	@if command -v clang++ >/dev/null 2>&1; then $(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(FUZZ_TEST_SECONDS); \
+	else echo "fuzz: clang++ not found, fuzz targets not run"; fi
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 -j $(JOBS)
+
+# libFuzzer targets (tests/fuzz), a clang build of their own in $(FUZZ_BUILD). Each
+# target runs FUZZ_SECONDS on a scratch copy of its seeds; a finding fails the run
+# and leaves its input in $(FUZZ_BUILD)/findings/<target>/.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TEST_SECONDS ?= 3
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S tests/fuzz -B $(FUZZ_BUILD) -G Ninja >/dev/null
+	@cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	@status=0; for t in $$(cat $(FUZZ_BUILD)/fuzz-targets.txt); do \
+	  corpus=$(FUZZ_BUILD)/corpus/$$t; findings=$(FUZZ_BUILD)/findings/$$t; \
+	  rm -rf $$corpus; mkdir -p $$corpus $$findings; \
+	  cp -L tests/fuzz/seeds/$$t/* $$corpus/ 2>/dev/null; \
+	  if $(FUZZ_BUILD)/bin/$$t -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=512 -malloc_limit_mb=256 \
+	       -timeout=10 -max_len=8192 -print_final_stats=1 -artifact_prefix=$$findings/ \
+	       $$corpus >$(FUZZ_BUILD)/$$t.log 2>&1; then \
+	    echo "fuzz: $$t: $$(sed -n 's/^stat::number_of_executed_units: *//p' $(FUZZ_BUILD)/$$t.log) runs in $(FUZZ_SECONDS) s, no finding"; \
+	  else \
+	    status=1; echo "fuzz: $$t: FINDING (log $(FUZZ_BUILD)/$$t.log, input in $$findings/)"; \
+	    grep -E "rule broken|ERROR|runtime error" $(FUZZ_BUILD)/$$t.log | head -5; \
+	  fi; \
+	done; exit $$status
 
 bench: build
 	bench/run.sh $(BUILD)

@@ -12,7 +12,7 @@ std::string AlertSuppressionPath() { return UserDataPath("swmgr.cfg"); }
 
 AlertSuppression ReadAlertSuppression(const std::string& path) {
     AlertSuppression result;
-    std::optional<std::vector<std::string>> pieces = ReadLinePieces(path, kTypedPieceChars);
+    std::optional<LinePieces> pieces = LinePieces::Open(path, kTypedPieceChars);
     if (!pieces) return result;
     for (const std::string& raw : *pieces) {
         std::string piece = StripEnd(raw, "\r\n");

@@ -11,7 +11,12 @@ void DownloadList::AppendItem(DownloadItem item) {
 }
 
 void DownloadList::SetValue(const std::string& key, const std::string& text) {
-    values_[ToUpper(key)] = text;
+    std::string upper = ToUpper(key);
+    auto it = values_.find(upper);
+    if (it != values_.end())
+        it->second = text;
+    else if (values_.size() < kMaxValues)
+        values_.emplace(std::move(upper), text);
 }
 
 std::string DownloadList::GetValue(const std::string& key) const {

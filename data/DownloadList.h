@@ -29,6 +29,9 @@ class DownloadList {
     int Count() const { return static_cast<int>(items_.size()); }
     const DownloadItem& Item(int index) const { return items_.at(static_cast<size_t>(index)); }
 
+    // A settings file names a handful of values; a file of countless distinct
+    // keys must not grow the list without bound, so new keys beyond this are dropped.
+    static constexpr size_t kMaxValues = 1024;
     void SetValue(const std::string& key, const std::string& text);  // key upper-cased
     std::string GetValue(const std::string& key) const;              // empty when missing
     bool HasValue(const std::string& key) const;

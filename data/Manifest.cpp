@@ -8,7 +8,7 @@ namespace Data {
 
 std::unique_ptr<UpdateEntry> ReadManifest(const std::string& path, const DownloadList& list) {
     const int32_t edition = GetEditionCode(list);
-    std::optional<std::vector<std::string>> pieces = ReadLinePieces(path, kManifestPieceChars);
+    std::optional<LinePieces> pieces = LinePieces::Open(path, kManifestPieceChars);
     if (!pieces) return nullptr;
 
     auto entry = std::make_unique<UpdateEntry>();

@@ -28,7 +28,7 @@ std::string WithMark(const std::string& text) {
     std::string out;
     out.reserve(text.size() + 64);
     bool found = false;
-    for (const std::string& piece : SplitRawLinePieces(text, kTypedPieceChars)) {
+    for (const std::string& piece : LinePieces(text, kTypedPieceChars, LinePieces::Form::Raw)) {
         if (piece.find(kMarkName) != std::string::npos) {
             std::optional<TypedLine> line = ParseTypedLine(piece, "bool");
             if (line && line->name == kMarkName) {

@@ -144,7 +144,7 @@ std::unique_ptr<DownloadList> LoadSettingsFile(const std::string& path) {
     auto list = std::make_unique<DownloadList>();
     PendingRecord record;
     const std::string alertMarker = path.find("alert.cfg") != std::string::npos ? "true" : "false";
-    std::optional<std::vector<std::string>> pieces = ReadLinePieces(path, kSettingsPieceChars);
+    std::optional<LinePieces> pieces = LinePieces::Open(path, kSettingsPieceChars);
     if (!pieces) return list;
     for (const std::string& piece : *pieces) {
         if (std::optional<KeyValue> kv = ReadKeyValueLine(piece, LineForm::Settings))

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "TestSupport.h"
 #include "data/KeyValueLine.h"
@@ -173,4 +174,23 @@ TEST(Text, NumbersFollowAtoiWithoutOverflow) {
     EXPECT_EQ(Atoi32("-2147483648"), INT32_MIN);
     EXPECT_EQ(Atoi32("99999999999999999999999"), INT32_MAX);
     EXPECT_EQ(Atoi32("-99999999999999999999999"), INT32_MIN);
+}
+
+TEST(LinePieces, FileIsReadInBlocksButCutLikeItsText) {
+    DataTest::TempDir dir;
+    // CR LF and long lines astride the reader's 64 KiB blocks.
+    for (size_t lead : {65535u, 65534u, 65536u - 300u}) {
+        std::string text = std::string(lead, '\n') + "k=v\r\n" + std::string(700, 'x') + "\r\nend";
+        DataTest::WriteFile(dir / "big.cfg", text);
+        auto pieces = LinePieces::Open(dir / "big.cfg", kSettingsPieceChars);
+        ASSERT_TRUE(pieces);
+        std::vector<std::string> read;
+        for (const std::string& piece : *pieces) read.push_back(piece);
+        EXPECT_EQ(read, SplitLinePieces(text, kSettingsPieceChars)) << lead;
+    }
+    // Only regular files are read: a device or a pipe in place of a settings file gives nothing.
+    EXPECT_FALSE(LinePieces::Open("/dev/zero", kSettingsPieceChars));
+    ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(LinePieces::Open(dir / "pipe", kSettingsPieceChars));
+    EXPECT_FALSE(ReadWholeFile(dir / "pipe"));
 }
