@@ -61,7 +61,7 @@ std::string StateInstallerPath(const std::string& code) {
 }
 
 bool UninstallParameters(const std::string& code, std::string& parameters) {
-    auto pieces = Data::ReadLinePieces(ProductCodeFilePath(code), Data::kTypedPieceChars);
+    auto pieces = Data::LinePieces::Open(ProductCodeFilePath(code), Data::kTypedPieceChars);
     if (!pieces) return false;
     parameters = "/x";
     // Each piece loses its trailing line feeds before it is appended: the same
