@@ -204,6 +204,9 @@ CURL* ConfigureTransfer(CURL* handle, DownloadWorker& worker, const DownloadItem
     // a proxy that an earlier transfer of this handle set.
     SetOption(handle, CURLOPT_PROXY, proxyMode >= 1 && proxyMode <= 4 ? proxyAddress.c_str() : "",
               "setting proxy server failed");
+    // The choice above is the whole answer: a no_proxy in the environment must
+    // not undo it (the desktop lookup has applied it already).
+    SetOption(handle, CURLOPT_NOPROXY, "", "no proxy list failed");
     // A caching proxy must never hide a new manifest: text downloads ask for a
     // fresh copy. The handle is reused, so other transfers clear the headers.
     SetOption(handle, CURLOPT_HTTPHEADER, IsTextDownload(file.path) ? FreshCopyHeaders() : nullptr,

@@ -19,7 +19,7 @@ import urllib.request
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import e2e  # noqa: E402
-from e2e import Machine, check, equal, flow, manifest, of, read_lines, wait_for  # noqa: E402
+from e2e import Machine, check, equal, flow, manifest, read_lines, wait_for  # noqa: E402
 
 MINE = {}
 SKIPPED = 77
@@ -51,11 +51,21 @@ def free_port():
 class Proxy:
     """A forward proxy on a free 127.0.0.1 port, with its files in a folder of its own."""
 
-    def __init__(self, name):
-        self.name = name
-        self.folder = tempfile.mkdtemp(prefix="e2e-%s-" % name)
+    name = None  # the proxy program
+
+    def __init__(self):
+        self.exe = program(self.name)
+        self.folder = tempfile.mkdtemp(prefix="e2e-%s-" % self.name)
         self.port = free_port()
         self.proc = None
+
+    def start(self):
+        try:
+            self.run(self.command())
+        except BaseException:
+            self.stop()
+            raise
+        return self
 
     def address(self):
         return "127.0.0.1:%d" % self.port
@@ -91,15 +101,15 @@ class Proxy:
 
 
 class Tinyproxy(Proxy):
-    def __init__(self):
-        super().__init__("tinyproxy")
-        exe = program("tinyproxy")
+    name = "tinyproxy"
+
+    def command(self):
         conf = os.path.join(self.folder, "tinyproxy.conf")
         with open(conf, "w") as f:
             f.write("Port %d\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 30\nMaxClients 20\n"
                     "LogLevel Info\nLogFile \"%s/tinyproxy.log\"\nPidFile \"%s/tinyproxy.pid\"\n"
                     % (self.port, self.folder, self.folder))
-        self.run([exe, "-d", "-c", conf])
+        return [self.exe, "-d", "-c", conf]
 
     def requests(self):
         """(method, absolute address) of every request the proxy took, in order."""
@@ -115,28 +125,37 @@ class Squid(Proxy):
     """A memory cache that keeps answers without cache headers fresh for an hour,
     as caches set up for slow links do."""
 
-    def __init__(self):
-        super().__init__("squid")
-        exe = program("squid")
+    name = "squid"
+
+    def command(self):
         # Started as root, squid works as its own user: it must reach its folder.
         os.chmod(self.folder, 0o777)
         conf = os.path.join(self.folder, "squid.conf")
+        folder = self.folder
         with open(conf, "w") as f:
-            f.write("http_port 127.0.0.1:%d\n" % self.port +
-                    "http_access allow localhost\nhttp_access deny all\n"
-                    "cache_mem 16 MB\nrefresh_pattern . 60 100% 60\n"
-                    "logformat requests %Ss/%>Hs %rm %ru [%{Cache-Control}>h] [%{Pragma}>h]\n"
-                    "access_log stdio:{0}/access.log requests\ncache_log {0}/cache.log\n"
-                    "cache_store_log none\npid_filename {0}/squid.pid\ncoredump_dir {0}\n"
-                    "pinger_enable off\nshutdown_lifetime 0 seconds\n".format(self.folder))
-        self.run([exe, "-N", "-f", conf])
+            f.write("\n".join([
+                "http_port 127.0.0.1:%d" % self.port,
+                "http_access allow localhost",
+                "http_access deny all",
+                "cache_mem 16 MB",
+                "refresh_pattern . 60 100% 60",
+                "logformat requests %Ss/%>Hs %rm %ru [%{Cache-Control}>h] [%{Pragma}>h]",
+                "access_log stdio:%s/access.log requests" % folder,
+                "cache_log %s/cache.log" % folder,
+                "cache_store_log none",
+                "pid_filename %s/squid.pid" % folder,
+                "coredump_dir %s" % folder,
+                "pinger_enable off",
+                "shutdown_lifetime 0 seconds"]) + "\n")
+        return [self.exe, "-N", "-f", conf]
 
     def requests(self):
-        """(cache status, method, address, Cache-Control, Pragma) of every request."""
+        """(cache status, method, address, Cache-Control, Pragma) of every request
+        (the start-up probe's connection without a request is left out)."""
         out = []
         for line in self.lines("access.log"):
             found = re.match(r"(\S+) (\S+) (\S+) \[(.*)\] \[(.*)\]$", line)
-            if found:
+            if found and found.group(2) != "-":
                 out.append(found.groups())
         return out
 
@@ -174,7 +193,7 @@ def proxy_modes_through_tinyproxy(build):
     tiny = None
     try:
         server = m.start_server()
-        tiny = Tinyproxy()
+        tiny = Tinyproxy().start()
         proxy = tiny.address()
         m.serve("updates/2007/win/us/100/ver.txt", manifest("US", 100, 10, "Expected in January"))
         m.serve("updates/2007/win/ny/5/ver.txt", manifest("NY", 4, 10, "Expected in February"))
@@ -212,6 +231,7 @@ def proxy_modes_through_tinyproxy(build):
             wait_for(lambda: len(m.update_requests()) >= served + 2, what + ": the manifests")
             equal([r[1] for r in m.update_requests()[served:]], paths, what + ": served")
             equal(tiny.requests()[seen:], proxied if through else [], what + ": proxy log")
+            print("%s: %d requests through tinyproxy" % (what, len(tiny.requests()) - seen))
     finally:
         if tiny:
             tiny.stop()
@@ -225,7 +245,7 @@ def caching_proxy_never_hides_a_new_manifest(build):
     squid = None
     try:
         server = m.start_server()
-        squid = Squid()
+        squid = Squid().start()
         m.write(m.ts07, proxy_choice("tessra", squid))
         size = m.serve("updates/2007/win/us/100/pupd.exe", m.installer())
         m.serve("updates/2007/win/us/100/ver.txt", manifest("US", 100, size, "Expected in January"))
@@ -244,13 +264,10 @@ def caching_proxy_never_hides_a_new_manifest(build):
         stale = opener.open(address, timeout=10).read().decode("latin-1")
         check("VERSION=100" in stale, "the cache holds the old manifest: %r" % stale)
 
-        events = m.run([request, "/N", server], ["UpdatesAvailableDlg 2", "ResumeCancelDlg 2"])
-        equal(flow(events), ["start", "screen UpdatesAvailableDlg", "screen ResumeCancelDlg",
-                             "result ResumeCancelDlg 2", "result UpdatesAvailableDlg 2", "end"],
-              "second run: the update is offered")
-        lines = list(of(events, "screen")[0]["lists"].values())
-        check(any("Federal forms final" in line for group in lines for line in group),
-              "the new manifest's message is listed: %r" % lines)
+        events = m.run([request, "/N", server], ["AllUpdsAvailDlg 2", "ResumeCancelDlg 2"])
+        equal(flow(events), ["start", "screen AllUpdsAvailDlg", "screen ResumeCancelDlg",
+                             "result ResumeCancelDlg 2", "result AllUpdsAvailDlg 2", "end"],
+              "second run: the new version is offered")
 
         wait_for(lambda: len(squid.requests()) >= 3, "squid's log")
         log = squid.requests()
@@ -262,6 +279,7 @@ def caching_proxy_never_hides_a_new_manifest(build):
               "plain request from the cache, the program's from the server: %r" % statuses)
         equal(len([r for r in read_lines(m.server_log) if r["path"].endswith("/ver.txt")]), 2,
               "the server saw the program's two requests only")
+        print("squid's log:\n  " + "\n  ".join(" ".join(r) for r in log))
     finally:
         if squid:
             squid.stop()
