@@ -207,6 +207,7 @@ def proxy_modes_through_tinyproxy(build):
         runs = [
             # what, ts07.cfg, registry stand-in's Internet settings, environment, proxied
             ("tessra", proxy_choice("tessra", tiny), {}, {}, True),
+            ("signature", proxy_choice("signature", tiny), {}, {}, True),
             ("system from the registry stand-in", proxy_choice("system"),
              {"ProxyEnable": "1", "ProxyServer": "http=%s;https=127.0.0.1:9" % proxy}, {}, True),
             ("system disabled in the registry stand-in", proxy_choice("system"),
