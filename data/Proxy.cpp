@@ -4,21 +4,13 @@
 #include <pacparser.h>
 
 #include <cstdarg>
-#include <mutex>
 
 #include "data/KeyValueLine.h"
 #include "data/ProgramSettings.h"
 #include "data/Text.h"
 #include "platform/CommandLine.h"
+#include "platform/DeadlineChild.h"
 #include "platform/Platform.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-// pacparser keeps the escaped lookup address of every evaluation (a few bytes per
-// transfer through "pac"); that is the library's, not ours to report.
-extern "C" __attribute__((used)) const char* __lsan_default_suppressions() {
-    return "leak:pacparser_find_proxy\n";
-}
-#endif
 
 namespace Data {
 
@@ -31,6 +23,7 @@ constexpr size_t kProxyServerChars = 1023;   // 1024-byte buffer with its termin
 constexpr size_t kAutoConfigUrlChars = 253;  // 254-byte buffer with its terminator
 constexpr size_t kProxyAddressChars = 255;   // 256-character buffer of the transfer
 constexpr size_t kMaxScriptBytes = 1 << 20;
+constexpr size_t kMaxScriptAnswer = 64 * 1024;
 constexpr const char* kAutoProxyAgent = "WinHTTP AutoProxy Sample/1.0";
 
 std::optional<std::string> InternetSetting(const char* name, size_t maxChars) {
@@ -101,25 +94,21 @@ std::string HostOf(std::string_view url) {
 
 int SilentPacErrors(const char*, va_list) { return 0; }
 
-std::mutex& PacMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-// The pacparser engine is one global JavaScript context: one evaluation at a time.
-std::optional<std::string> EvaluateScript(const std::string& script, const std::string& url) {
-    std::lock_guard<std::mutex> lock(PacMutex());
-    pacparser_set_error_printer(SilentPacErrors);
-    if (!pacparser_init()) return std::nullopt;
-    std::optional<std::string> answer;
-    if (pacparser_parse_pac_string(script.c_str())) {
-        std::string host = HostOf(url);
-        // The answer belongs to the engine: copy it before the context goes.
-        if (const char* found = pacparser_find_proxy(url.c_str(), host.c_str()))
-            answer = std::string(found);
-    }
-    pacparser_cleanup();
-    return answer;
+// The script engine cannot be interrupted and a hostile script can loop
+// forever or crash it: each evaluation runs in a child of its own, with a
+// fresh engine and a deadline.
+std::optional<std::string> EvaluateScript(const std::string& script, const std::string& url,
+                                          std::chrono::milliseconds deadline) {
+    return Sys::AnswerFromChild(
+        [&]() -> std::optional<std::string> {
+            pacparser_set_error_printer(SilentPacErrors);
+            if (!pacparser_init() || !pacparser_parse_pac_string(script.c_str()))
+                return std::nullopt;
+            const char* found = pacparser_find_proxy(url.c_str(), HostOf(url).c_str());
+            if (!found) return std::nullopt;
+            return std::string(found);
+        },
+        deadline, kMaxScriptAnswer);
 }
 
 // "PROXY a:1; SOCKS b:2; DIRECT" -> "a:1"; nothing without a PROXY entry.
@@ -209,12 +198,12 @@ void ReadSystemProxy(ProxySettings& settings) {
     if (q != npos) SplitHostPort(server.substr(q + 6), settings.httpsHost, settings.httpsPort);
 }
 
-void ReadAutoProxy(std::string& result) {
+void ReadAutoProxy(std::string& result, std::chrono::milliseconds deadline) {
     std::optional<std::string> scriptUrl = InternetSetting("AutoConfigURL", kAutoConfigUrlChars);
     if (!scriptUrl || scriptUrl->empty()) return;
     std::optional<std::string> script = FetchScript(*scriptUrl);
     if (!script) return;
-    std::optional<std::string> answer = EvaluateScript(*script, ProxyLookupUrl());
+    std::optional<std::string> answer = EvaluateScript(*script, ProxyLookupUrl(), deadline);
     if (!answer) return;
     if (std::optional<std::string> proxy = FirstProxy(*answer)) result = *proxy;
 }
@@ -249,16 +238,42 @@ std::string ProxyLookupUrl() {
     return "http://" + k;
 }
 
+const char* ProxySourceName(ProxySource source) {
+    switch (source) {
+        case ProxySource::ProgramSettings:
+            return "ts07.cfg";
+        case ProxySource::Registry:
+            return "registry";
+        case ProxySource::Desktop:
+            return "desktop";
+        case ProxySource::Script:
+            return "pac";
+        case ProxySource::None:
+            break;
+    }
+    return "none";
+}
+
 ProxyChoice ChooseProxy() { return ChooseProxy(ProgramSettingsPath()); }
 
-ProxyChoice ChooseProxy(const std::string& programSettingsPath) {
+ProxyChoice ChooseProxy(const std::string& programSettingsPath,
+                        std::chrono::milliseconds lookupDeadline) {
     ProxySettings settings;
     ReadProxySettings(programSettingsPath, settings);
     ProxyChoice choice;
     if (settings.mode == 1) {
         settings.httpHost.clear();
         settings.httpPort.clear();
-        ReadSystemProxy(settings);
+        // The registry stand-in decides when it names either value; otherwise
+        // the desktop's settings do.
+        if (InternetSetting("ProxyEnable", npos) || InternetSetting("ProxyServer", npos)) {
+            choice.source = ProxySource::Registry;
+            ReadSystemProxy(settings);
+        } else {
+            choice.source = ProxySource::Desktop;
+            std::string desktop = Sys::Current().DesktopProxyFor(ProxyLookupUrl(), lookupDeadline);
+            if (!desktop.empty()) SplitHostPort(desktop, settings.httpHost, settings.httpPort);
+        }
         if (settings.httpHost.empty()) settings.mode = 0;
     } else if (settings.mode == 2) {
         settings.httpHost.clear();
@@ -268,8 +283,10 @@ ProxyChoice ChooseProxy(const std::string& programSettingsPath) {
     }
     choice.mode = settings.mode;
     if (settings.mode == 4) {
-        ReadAutoProxy(choice.address);
+        choice.source = ProxySource::Script;
+        ReadAutoProxy(choice.address, lookupDeadline);
     } else if (settings.mode >= 1 && settings.mode <= 3) {
+        if (settings.mode != 1) choice.source = ProxySource::ProgramSettings;
         // "signature" has no emptiness check: without a host the address is ":" alone.
         choice.address = settings.httpHost + ":" + settings.httpPort;
     }

@@ -45,6 +45,18 @@ bool IsTextDownload(const std::string& localPath) {
     return pos != std::string::npos && pos > 0;
 }
 
+// Built once and kept for the whole process: every text download of any handle
+// may point at it.
+curl_slist* FreshCopyHeaders() {
+    static curl_slist* const headers = [] {
+        curl_slist* list = curl_slist_append(nullptr, "Cache-Control: no-cache");
+        curl_slist* both = list ? curl_slist_append(list, "Pragma: no-cache") : nullptr;
+        if (!both) curl_slist_free_all(list);
+        return both;
+    }();
+    return headers;
+}
+
 void Post(DownloadWorker& worker, std::unique_ptr<DownloadMsg> msg) {
     if (worker.notify && worker.sink) worker.sink->Post(std::move(msg));
 }
@@ -234,6 +246,13 @@ CURL* ConfigureTransfer(CURL* handle, DownloadWorker& worker, const DownloadItem
     // a proxy that an earlier transfer of this handle set.
     SetOption(handle, CURLOPT_PROXY, proxyMode >= 1 && proxyMode <= 4 ? proxyAddress.c_str() : "",
               "setting proxy server failed");
+    // The choice above is the whole answer: a no_proxy in the environment must
+    // not undo it (the desktop lookup has applied it already).
+    SetOption(handle, CURLOPT_NOPROXY, "", "no proxy list failed");
+    // A caching proxy must never hide a new manifest: text downloads ask for a
+    // fresh copy. The handle is reused, so other transfers clear the headers.
+    SetOption(handle, CURLOPT_HTTPHEADER, IsTextDownload(file.path) ? FreshCopyHeaders() : nullptr,
+              "headers failed");
     SetOption(handle, CURLOPT_URL, item.url.c_str(), "url failed");
 
     // The worker's cancel is also polled while no data arrives.

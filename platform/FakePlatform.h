@@ -29,6 +29,8 @@ class FakePlatform : public Platform {
     std::string commandLine;
     std::string argumentText;
     std::map<std::string, std::string> registry;
+    std::string desktopProxy;
+    std::vector<std::string> desktopLookups;  // the addresses asked for
     bool elevation = true;
     bool lan = true;
     bool openSucceeds = true;
@@ -58,6 +60,11 @@ class FakePlatform : public Platform {
         auto it = registry.find(path);
         if (it == registry.end()) return std::nullopt;
         return it->second;
+    }
+    std::string DesktopProxyFor(const std::string& url, std::chrono::milliseconds) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        desktopLookups.push_back(url);
+        return desktopProxy;
     }
     bool ElevationFlag() override { return elevation; }
     bool LanConnected() override { return lan; }

@@ -1,6 +1,7 @@
 // Folders, command line, registry stand-in, elevation and connection state.
 #include "platform/LinuxPlatform.h"
 
+#include <proxy.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -10,13 +11,13 @@
 #include <sstream>
 
 #include "platform/CommandLine.h"
+#include "platform/DeadlineChild.h"
 
 namespace Sys {
 
 namespace {
 
-constexpr const char* kInternetSettings =
-    "software\\microsoft\\windows\\currentversion\\internet settings\\";
+constexpr size_t kMaxDesktopAnswer = 64 * 1024;
 
 std::string Env(const char* name) {
     const char* value = std::getenv(name);
@@ -73,32 +74,6 @@ std::optional<std::string> RegistryFileValue(const std::string& path, const std:
         if (NormalKey(trimmed.substr(0, eq)) == key) found = Trim(trimmed.substr(eq + 1));
     }
     return found;
-}
-
-// "http://host:port/" -> "host:port".
-std::string ProxyFromEnvironment(const char* lower, const char* upper) {
-    std::string value = Env(lower);
-    if (value.empty()) value = Env(upper);
-    value = Trim(value);
-    size_t scheme = value.find("://");
-    if (scheme != std::string::npos) value.erase(0, scheme + 3);
-    while (!value.empty() && value.back() == '/') value.pop_back();
-    return value;
-}
-
-// The Internet settings of the environment: http_proxy and https_proxy.
-std::optional<std::string> EnvironmentInternetSetting(const std::string& name) {
-    std::string http = ProxyFromEnvironment("http_proxy", "HTTP_PROXY");
-    std::string https = ProxyFromEnvironment("https_proxy", "HTTPS_PROXY");
-    if (http.empty() && https.empty()) return std::nullopt;
-    if (name == "proxyenable") return "1";
-    if (name == "proxyserver") {
-        std::string server;
-        if (!http.empty()) server = "http=" + http;
-        if (!https.empty()) server += (server.empty() ? "" : ";") + std::string("https=") + https;
-        return server;
-    }
-    return std::nullopt;
 }
 
 // The argument text of a command line: what follows its first word (which may
@@ -192,21 +167,59 @@ std::string LinuxPlatform::RegistryFilePath() {
 }
 
 std::optional<std::string> LinuxPlatform::RegistryValue(const std::string& path) {
-    const std::string key = NormalKey(path);
-    const std::string file = RegistryFilePath();
-    if (std::optional<std::string> value = RegistryFileValue(file, key)) return value;
-    // Without a manual proxy in the file, the environment's proxy stands in for
-    // the Internet settings.
-    if (key.starts_with(kInternetSettings)) {
-        std::string name = key.substr(std::string_view(kInternetSettings).size());
-        if (name != "proxyenable" && name != "proxyserver") return std::nullopt;
-        const std::string settings(kInternetSettings);
-        if (RegistryFileValue(file, settings + "proxyenable") ||
-            RegistryFileValue(file, settings + "proxyserver"))
-            return std::nullopt;
-        return EnvironmentInternetSetting(name);
+    return RegistryFileValue(RegistryFilePath(), NormalKey(path));
+}
+
+std::string LinuxPlatform::DesktopProxyAddress(const std::vector<std::string>& proxies) {
+    for (const std::string& proxy : proxies) {
+        size_t scheme = proxy.find("://");
+        // Without a scheme the text is an http proxy, as curl reads http_proxy.
+        std::string_view rest = proxy;
+        if (scheme != std::string::npos) {
+            const std::string name = FoldCase(proxy.substr(0, scheme));
+            if (name == "direct") return "";
+            if (name != "http") continue;  // the transfer speaks to http proxies only
+            rest.remove_prefix(scheme + 3);
+        }
+        rest = rest.substr(0, rest.find_first_of("/?#"));
+        if (size_t at = rest.rfind('@'); at != std::string_view::npos) rest.remove_prefix(at + 1);
+        if (rest.empty()) continue;
+        // A port after the host (after the "]" of an IPv6 address), else http's own.
+        size_t colon = rest.rfind(':');
+        size_t bracket = rest.rfind(']');
+        if (colon != std::string_view::npos &&
+            (bracket == std::string_view::npos || colon > bracket)) {
+            if (colon + 1 < rest.size()) return std::string(rest);
+            rest = rest.substr(0, colon);
+        }
+        return std::string(rest) + ":80";
     }
-    return std::nullopt;
+    return "";
+}
+
+std::string LinuxPlatform::DesktopProxyFor(const std::string& url,
+                                           std::chrono::milliseconds deadline) {
+    // libproxy may fetch and run a proxy script itself and has no timeout of
+    // its own: it asks in a child that is killed at the deadline.
+    std::optional<std::string> answer = AnswerFromChild(
+        [&url]() -> std::optional<std::string> {
+            pxProxyFactory* factory = px_proxy_factory_new();
+            if (!factory) return std::nullopt;
+            std::optional<std::string> lines;
+            if (char** proxies = px_proxy_factory_get_proxies(factory, url.c_str())) {
+                lines.emplace();
+                for (char** proxy = proxies; *proxy; ++proxy) *lines += std::string(*proxy) + '\0';
+                px_proxy_factory_free_proxies(proxies);
+            }
+            px_proxy_factory_free(factory);
+            return lines;
+        },
+        deadline, kMaxDesktopAnswer);
+    if (!answer) return "";
+    std::vector<std::string> proxies;
+    std::istringstream lines(*answer);
+    for (std::string line; std::getline(lines, line, '\0');) proxies.push_back(line);
+    return DesktopProxyAddress(proxies);
 }
 
 bool LinuxPlatform::ElevationFlag() {

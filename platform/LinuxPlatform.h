@@ -32,6 +32,8 @@ class LinuxPlatform : public Platform {
     std::string CommandLine() override;
     std::string ArgumentText() override;
     std::optional<std::string> RegistryValue(const std::string& path) override;
+    std::string DesktopProxyFor(const std::string& url,
+                                std::chrono::milliseconds deadline) override;
     bool ElevationFlag() override;
     bool LanConnected() override;
     void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override;
@@ -50,6 +52,10 @@ class LinuxPlatform : public Platform {
     // True when a route table in the form of /proc/net/route holds a default
     // route that is up and goes through an interface other than loopback.
     static bool DefaultRouteThroughLan(const std::string& routeTable);
+    // The transfer's "host:port" for the desktop's answer, a list of proxy
+    // addresses in order of preference ("http://host:port", "direct://", ...):
+    // the first http proxy, unless a direct connection comes first.
+    static std::string DesktopProxyAddress(const std::vector<std::string>& proxies);
 
   private:
     std::mutex mutex_;

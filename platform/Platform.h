@@ -2,6 +2,7 @@
 // Everything the OS gives goes through this interface, so the rules above it
 // can be tested with a fake and the program can be driven unattended.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -55,6 +56,12 @@ class Platform {
     // Registry stand-in: value by its full path under HKEY_CURRENT_USER,
     // e.g. "SOFTWARE\\ZVN\\2007\\Edition". Nothing when absent.
     virtual std::optional<std::string> RegistryValue(const std::string& path) = 0;
+
+    // The desktop's proxy for an address (its settings, the environment or its
+    // proxy script), as "host:port"; empty for a direct connection, and when no
+    // answer comes within the deadline.
+    virtual std::string DesktopProxyFor(const std::string& url,
+                                        std::chrono::milliseconds deadline) = 0;
 
     // Elevation flag (Windows major version >= 6 on the original platform).
     virtual bool ElevationFlag() = 0;

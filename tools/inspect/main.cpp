@@ -132,7 +132,9 @@ json Proxy(const std::vector<std::string>& words) {
     UseCommandLine(request);
     Data::ProxyChoice choice = Data::ChooseProxy();
     json address = choice.mode == 0 ? json(nullptr) : json(choice.address);
-    return {{"mode", choice.mode}, {"address", address}};
+    return {{"mode", choice.mode},
+            {"address", address},
+            {"source", Data::ProxySourceName(choice.source)}};
 }
 
 json Problem(const std::vector<std::string>& words) {

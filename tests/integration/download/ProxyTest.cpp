@@ -2,7 +2,12 @@
 // acting as the proxy: its log tells a proxy request (absolute-form target)
 // from a direct one.
 
+#include <httplib.h>
+
 #include <cstdlib>
+#include <map>
+#include <mutex>
+#include <thread>
 
 #include "tests/integration/download/Fixture.h"
 
@@ -159,6 +164,43 @@ TEST_F(ProxyTest, ChoiceIsReadAfreshForEveryTransferOfOneRun) {
         flags.push_back(requests[0]["proxyRequest"]);
     }
     EXPECT_EQ(flags, (std::vector<bool>{true, false, true}));
+}
+
+TEST_F(ProxyTest, TextDownloadsAskCachesForAFreshCopy) {
+    // An origin of its own, to see every request header.
+    struct Seen {
+        std::string cacheControl, pragma;
+    };
+    std::mutex mutex;
+    std::map<std::string, Seen> seen;
+    httplib::Server origin;
+    origin.Get(".*", [&](const httplib::Request& request, httplib::Response& response) {
+        std::lock_guard<std::mutex> lock(mutex);
+        seen[request.path] = {request.get_header_value("Cache-Control"),
+                              request.get_header_value("Pragma")};
+        response.set_content("Product=US\n" + std::string(5000, 'x'), "text/plain");
+    });
+    const int port = origin.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { origin.listen_after_bind(); });
+    while (!origin.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    // Text, installer, text on the one handle of a run: the installer's request
+    // must not keep the headers of the text download before it.
+    Data::DownloadList list;
+    for (const char* name : {"ver.txt", "cupd.exe", "alert.txt"}) {
+        Data::DownloadItem item = Item("/x", local / name, 0);
+        item.url = "http://127.0.0.1:" + std::to_string(port) + "/" + name;
+        list.AppendItem(item);
+    }
+    EXPECT_TRUE(Run(list));
+    origin.stop();
+    serving.join();
+
+    std::map<std::string, std::pair<std::string, std::string>> headers;
+    for (const auto& [path, request] : seen) headers[path] = {request.cacheControl, request.pragma};
+    const std::pair<std::string, std::string> fresh{"no-cache", "no-cache"}, none{"", ""};
+    EXPECT_EQ(headers, (std::map<std::string, std::pair<std::string, std::string>>{
+                           {"/ver.txt", fresh}, {"/cupd.exe", none}, {"/alert.txt", fresh}}));
 }
 
 }  // namespace

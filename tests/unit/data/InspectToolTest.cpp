@@ -111,10 +111,26 @@ TEST_F(InspectToolTest, ProxyFromTheDataFolderOfTheEnvironment) {
                         "string:ui_prop_proxy_which=tessra\nstring:ui_prop_proxy_http_server=px\n");
     nlohmann::json result = Json(Inspect(
         {"proxy"}, {{"TESSRA_APPDATA", dir / "home"}, {"TESSRA_REGISTRY", dir / "reg.cfg"}}));
-    EXPECT_EQ(result, nlohmann::json::parse(R"({"mode": 2, "address": "px:80"})"));
+    EXPECT_EQ(result,
+              nlohmann::json::parse(R"({"mode": 2, "address": "px:80", "source": "ts07.cfg"})"));
 
     nlohmann::json none = Json(Inspect({"proxy"}, {{"TESSRA_APPDATA", dir / "nowhere"}}));
-    EXPECT_EQ(none, nlohmann::json::parse(R"({"mode": 0, "address": null})"));
+    EXPECT_EQ(none, nlohmann::json::parse(R"({"mode": 0, "address": null, "source": "none"})"));
+
+    // "system" without Internet settings in the registry stand-in: the desktop's
+    // proxy for the update server, here from the environment.
+    DataTest::WriteFile(dir / "desk/Tessra/2007/ts07.cfg", "string:ui_prop_proxy_which=system\n");
+    for (auto [noProxy, expected] : std::vector<std::pair<std::string, std::string>>{
+             {"", R"({"mode": 1, "address": "desk.example:3128", "source": "desktop"})"},
+             {"updates.example", R"({"mode": 0, "address": null, "source": "desktop"})"}}) {
+        nlohmann::json desktop =
+            Json(Inspect({"proxy", "--command-line", "tessra-swm /home/u/r.cfg /N updates.example"},
+                         {{"TESSRA_APPDATA", dir / "desk"},
+                          {"TESSRA_REGISTRY", dir / "reg.cfg"},
+                          {"http_proxy", "http://desk.example:3128/"},
+                          {"no_proxy", noProxy}}));
+        EXPECT_EQ(desktop, nlohmann::json::parse(expected)) << noProxy;
+    }
 }
 
 TEST_F(InspectToolTest, BadUsageGivesStatusTwoAndOneLine) {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <sys/wait.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -47,6 +49,20 @@ class ScriptServer {
         server_.Get("/broken.pac", [](const httplib::Request&, httplib::Response& response) {
             response.set_content("function FindProxyForURL(url, host) { return ", "text/plain");
         });
+        // Hostile scripts: one that never returns, one whose nesting overflows the
+        // engine's stack, one with an answer far beyond any proxy list.
+        const std::string nested =
+            std::string(20000, '(') + "\"PROXY a:1\"" + std::string(20000, ')');
+        for (const auto& [path, body] : std::vector<std::pair<std::string, std::string>>{
+                 {"/endless.pac", "while (true) {}"},
+                 {"/crash.pac", "return eval('" + nested + "');"},
+                 {"/long.pac",
+                  "var s = 'PROXY a:1'; while (s.length < 200000) s += s; return s;"}}) {
+            const std::string script = "function FindProxyForURL(url, host) { " + body + " }\n";
+            server_.Get(path, [script](const httplib::Request&, httplib::Response& response) {
+                response.set_content(script, "application/x-ns-proxy-autoconfig");
+            });
+        }
         port_ = server_.bind_to_any_port("127.0.0.1");
         thread_ = std::thread([this] { server_.listen_after_bind(); });
         while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -216,6 +232,7 @@ TEST_F(ProxyTest, AutomaticConfigurationThroughAServedScript) {
     choice = Choose(pac);
     EXPECT_EQ(choice.mode, 4);
     EXPECT_EQ(choice.address, "pac-proxy:3128");
+    EXPECT_EQ(choice.source, ProxySource::Script);
 
     // The first PROXY entry, after others.
     fake.commandLine = "/opt/tessra/bin/tessra-swm /home/u/req.cfg /N socks.example";
@@ -234,6 +251,54 @@ TEST_F(ProxyTest, AutomaticConfigurationThroughAServedScript) {
     std::string text = "unchanged";
     ReadAutoProxy(text);
     EXPECT_EQ(text, "unchanged");
+}
+
+TEST_F(ProxyTest, HostileScriptsGiveNoProxyAndLeaveNoChildBehind) {
+    ScriptServer server;
+    DataTest::WriteFile(dir / "ts07.cfg", "string:ui_prop_proxy_which=pac\n");
+    for (const char* path : {"/endless.pac", "/crash.pac", "/long.pac"}) {
+        SCOPED_TRACE(path);
+        fake.registry[kInternet + "AutoConfigURL"] = server.Url(path);
+        ProxyChoice choice = ChooseProxy(dir / "ts07.cfg", std::chrono::milliseconds(1000));
+        EXPECT_EQ(choice.mode, 4);
+        EXPECT_EQ(choice.address, "");
+        // Every evaluation's child is gone, reaped: none left running, no zombie.
+        EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+        EXPECT_EQ(errno, ECHILD);
+    }
+    // The same short deadline leaves a sound script its answer.
+    fake.registry[kInternet + "AutoConfigURL"] = server.Url("/proxy.pac");
+    EXPECT_EQ(ChooseProxy(dir / "ts07.cfg", std::chrono::milliseconds(1000)).address,
+              "pac-proxy:3128");
+}
+
+TEST_F(ProxyTest, SystemProxyFromTheDesktopWhenTheRegistryNamesNone) {
+    const std::string system = "string:ui_prop_proxy_which=system\n";
+    fake.desktopProxy = "desk:8080";
+    ProxyChoice choice = Choose(system);
+    EXPECT_EQ(choice.mode, 1);
+    EXPECT_EQ(choice.address, "desk:8080");
+    EXPECT_EQ(choice.source, ProxySource::Desktop);
+    EXPECT_EQ(fake.desktopLookups, std::vector<std::string>{"http://updates.example"});
+
+    // The desktop says: direct.
+    fake.desktopProxy = "";
+    choice = Choose(system);
+    EXPECT_EQ(choice.mode, 0);
+    EXPECT_EQ(choice.source, ProxySource::Desktop);
+
+    // Either registry value, even "disabled", keeps the desktop out of it.
+    fake.desktopProxy = "desk:8080";
+    fake.desktopLookups.clear();
+    for (const char* name : {"ProxyEnable", "ProxyServer"}) {
+        fake.registry = {{kInternet + name, "0"}};
+        choice = Choose(system);
+        EXPECT_EQ(choice.mode, 0) << name;
+        EXPECT_EQ(choice.source, ProxySource::Registry) << name;
+    }
+    SystemProxy("1", "reg:3128");
+    EXPECT_EQ(Choose(system).address, "reg:3128");
+    EXPECT_TRUE(fake.desktopLookups.empty());
 }
 
 TEST_F(ProxyTest, AutomaticConfigurationFromSeveralThreadsAtOnce) {
