@@ -23,7 +23,8 @@ bool ParseNumber(const std::string& text, std::uint64_t& value) {
 std::string UsageText() {
     return "usage: tessra-update-server --root DIR [--bind ADDR] [--port N] [--log FILE]\n"
            "         [--throttle BYTES_PER_SEC] [--stall-after BYTES] [--drop-after BYTES]\n"
-           "         [--ignore-range] [--status PATH=CODE]...\n";
+           "         [--ignore-range] [--status PATH=CODE]...\n"
+           "       tessra-update-server --help | --version\n";
 }
 
 ParseResult ParseOptions(const std::vector<std::string>& args, ServerOptions& options,
@@ -62,6 +63,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args, ServerOptions& op
         };
 
         if (name == "--help" || name == "-h") return ParseResult::Help;
+        if (name == "--version") return ParseResult::Version;
         if (name == "--ignore-range") {
             if (inlineValue) {
                 error = "--ignore-range takes no value";

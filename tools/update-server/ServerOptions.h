@@ -21,7 +21,7 @@ struct ServerOptions {
     std::map<std::string, int> statusOverrides;  // normalized path -> status code
 };
 
-enum class ParseResult { Run, Help, Error };
+enum class ParseResult { Run, Help, Version, Error };
 
 // Reads argv (program name first). On Error, `error` says why.
 ParseResult ParseOptions(const std::vector<std::string>& args, ServerOptions& options,
