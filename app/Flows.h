@@ -24,6 +24,10 @@ inline constexpr const char* kReinstallProblemTitle = "Error";
 inline constexpr const char* kStateDownloadCompleteText =
     "Your State Download is complete.\n\n                Click OK to install.";
 inline constexpr const char* kStateDownloadCompleteTitle = "State Download Complete";
+// Told while the purchase waits, with no window, for the user to close the tax program.
+inline constexpr const char* kPurchaseWaitNotice =
+    "Please close Tessra to download and install your state. The Software Manager goes on as "
+    "soon as Tessra has closed.";
 
 // The update entries of one checked settings list. The entries are owned here
 // for the whole mode; the lists only refer to them.

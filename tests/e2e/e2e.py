@@ -213,7 +213,8 @@ class Machine:
     def env(self, elevation, autopilot, transcript):
         env = {k: v for k, v in os.environ.items()
                if k.lower() not in ("http_proxy", "https_proxy", "all_proxy", "no_proxy",
-                                    "display", "wayland_display", "qt_qpa_platform")
+                                    "display", "wayland_display", "qt_qpa_platform",
+                                    "xdg_state_home", "dbus_session_bus_address")
                and not k.startswith("TESSRA_")}
         env.update({
             "PATH": self.pathbin + ":" + os.environ.get("PATH", "/usr/bin:/bin"),
