@@ -27,12 +27,10 @@ DLMgrApp theApp;
 namespace {
 
 constexpr const char* kHelp =
-    "usage: tessra-swm REQUEST_FILE /N SERVER                    check for updates and install "
-    "them\n"
-    "       tessra-swm /alert [/hide] REQUEST_FILE /N SERVER     show the alert, then update\n"
-    "       tessra-swm http://SERVER/PATH/TessraCA.exe /purchase  download and install a state\n"
-    "       tessra-swm -reinstall CA [NY ...]                    reinstall states from the "
-    "Downloads folder\n"
+    "usage: tessra-swm REQUEST_FILE /N SERVER                  update\n"
+    "       tessra-swm /alert [/hide] REQUEST_FILE /N SERVER   alert, then update\n"
+    "       tessra-swm http://SERVER/PATH/TessraCA.exe /purchase   purchase\n"
+    "       tessra-swm -reinstall CA [NY ...]                  reinstall of states\n"
     "       tessra-swm --help | --version\n"
     "\n"
     "Tessra starts the Software Manager with one of these command lines. The words\n"
@@ -45,8 +43,9 @@ constexpr const char* kHelp =
     "  TESSRA_REGISTRY             the registry stand-in file\n"
     "  TESSRA_SWM_TRANSCRIPT=FILE  one JSON line per event of the run\n"
     "  TESSRA_SWM_AUTOPILOT=FILE   answers the screens (offscreen, no display needed)\n"
-    "  TESSRA_SWM_LOG=0            no support log (else $XDG_STATE_HOME/tessra-swm/swm.log,\n"
-    "                              by default ~/.local/state/tessra-swm/swm.log)\n"
+    "  TESSRA_SWM_LOG=0            no support log (else it is\n"
+    "                              $XDG_STATE_HOME/tessra-swm/swm.log, by default\n"
+    "                              ~/.local/state/tessra-swm/swm.log)\n"
     "\n"
     "See man tessra-swm.\n";
 
