@@ -4,6 +4,7 @@
 #include "data/Text.h"
 #include "platform/CommandLine.h"
 #include "platform/Platform.h"
+#include "platform/Transcript.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ bool DLMgrApp::InitInstance() {
 
     std::string arguments = sys.ArgumentText();
     if (arguments.empty()) {
+        Sys::ReportFileProblem("", "no request file named on the command line");
         sys.ShowMessage(App::kRequiredFileText, App::kErrorTitle);
         return false;
     }

@@ -1,6 +1,8 @@
 #include "app/Flows.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "app/Launch.h"
 #include "app/Processes.h"
@@ -12,8 +14,23 @@
 #include "download/TransferJob.h"
 #include "platform/CommandLine.h"
 #include "platform/Platform.h"
+#include "platform/Transcript.h"
 
 namespace App {
+
+namespace {
+
+// Why a settings file gave no known edition, for the support log: the
+// "required file" message does not say.
+std::string SettingsProblem(const std::string& path) {
+    if (path.empty()) return "no settings file named on the command line";
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return std::string("cannot read the settings file: ") + std::strerror(errno);
+    std::fclose(f);
+    return "the settings file names no known edition";
+}
+
+}  // namespace
 
 CheckedEntries ReadEntries(const Data::DownloadList& list) {
     CheckedEntries out;
@@ -69,6 +86,7 @@ void Flows::UpdateMode(const std::string& settingsPath, bool hide) {
     auto settings = Data::LoadSettingsFile(settingsPath);
     int edition = Data::GetEditionCode(*settings);
     if (edition == 7) {
+        Sys::ReportFileProblem(settingsPath, SettingsProblem(settingsPath));
         sys.ShowMessage(kRequiredFileText, kErrorTitle);
         return;
     }
@@ -104,7 +122,7 @@ void Flows::PurchaseMode() {
         return;
     }
 
-    WaitForProgramExit(kTaxProgramName);
+    WaitForProgramExit(kTaxProgramName, kPurchaseWaitNotice);
 
     std::string settingsPath = PurchaseSettingsPath();
     if (!WriteSettingsLines(settingsPath, PurchaseSettingsLines(PurchaseStateCode(address)))) {
@@ -146,6 +164,7 @@ void Flows::ReinstallMode(const std::string& argumentText) {
 
     for (const auto& code : codes) {
         if (!UninstallState(code)) {
+            Sys::ReportFileProblem(ProductCodeFilePath(code), "cannot read the product-code file");
             // Modules already removed stay removed; the tax program is not started.
             Sys::Current().ShowMessage(kReinstallProblemText, kReinstallProblemTitle);
             return;

@@ -26,6 +26,10 @@ inline constexpr const char* kStateDownloadCompleteText =
 inline constexpr const char* kStateDownloadCompleteTitle = "State Download Complete";
 // A state download that may not run.
 inline constexpr const char* kProblemTitle = "Problem Detected";
+// Told while the purchase waits, with no window, for the user to close the tax program.
+inline constexpr const char* kPurchaseWaitNotice =
+    "Please close Tessra to download and install your state. The Software Manager goes on as "
+    "soon as Tessra has closed.";
 
 // The update entries of one checked settings list. The entries are owned here
 // for the whole mode; the lists only refer to them.

@@ -46,7 +46,7 @@ void Installation::WaitWay(Presentation::InstallView& view, bool elevation,
     view.ShowInstallingTexts(false);
     view.HideScreen();
     // Nothing is closed or brought to the front: the user closes the tax program.
-    WaitForProgramExit(kTaxProgramName);
+    WaitForProgramExit(kTaxProgramName, kInstallWaitNotice);
     if (elevation) {
         Sys::Current().ShowMessage(kInstallUpdatesText, kInstallUpdatesTitle);
         if (installerPaths.size() > 1) {

@@ -10,6 +10,9 @@ namespace App {
 inline constexpr const char* kInstallUpdatesText =
     "We will now install your update(s).\n\n          Click OK to continue.";
 inline constexpr const char* kInstallUpdatesTitle = "Install Updates";
+// Told while the wait way waits, with the screen hidden, for the user to close the tax program.
+inline constexpr const char* kInstallWaitNotice =
+    "Your updates are downloaded. They will be installed when you close Tessra.";
 // Parameters of every update installer: /v/passive in double quotes.
 inline constexpr const char* kUpdateInstallerParameters = "\"/v/passive\"";
 

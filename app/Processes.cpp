@@ -36,12 +36,14 @@ std::unique_ptr<Sys::WaitHandle> FindRunningProgram(ProcessFinder& finder, const
     return nullptr;
 }
 
-void WaitForProgramExit(const std::string& name) {
-    for (;;) {
+void WaitForProgramExit(const std::string& name, const std::string& notice) {
+    for (bool told = notice.empty();;) {
         ProcessFinder finder = ProcessFinder::Fill();
         uint32_t pid = 0;
         auto handle = FindRunningProgram(finder, name, pid);
         if (!handle) return;
+        if (!told) Sys::Current().Notify(notice);
+        told = true;
         // Sleeps in the kernel until the process ends; a handle that cannot
         // wait must still not turn this into a busy loop.
         if (!handle->Wait(-1)) std::this_thread::sleep_for(std::chrono::milliseconds(100));

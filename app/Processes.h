@@ -31,8 +31,9 @@ std::unique_ptr<Sys::WaitHandle> FindRunningProgram(ProcessFinder& finder, const
                                                     uint32_t& pid);
 
 // Returns when a search pass no longer finds the program. Blocks on the found
-// process between passes instead of searching without pause.
-void WaitForProgramExit(const std::string& name);
+// process between passes instead of searching without pause. When the program
+// is found running, `notice` (when given) tells the user once what the wait is for.
+void WaitForProgramExit(const std::string& name, const std::string& notice = {});
 
 // Asks the program to close (bringing it to the front first when the
 // elevation flag is set) and waits up to `waitMs` for it; asks again after a

@@ -43,6 +43,7 @@ class FakePlatform : public Platform {
     std::mutex mutex;
     std::vector<Message> messages;
     std::vector<std::string> opened;
+    std::vector<std::string> notifications;
     int beeps = 0;
     std::vector<uint32_t> foregrounded;
     std::vector<uint32_t> closeRequests;
@@ -78,6 +79,10 @@ class FakePlatform : public Platform {
         return openSucceeds;
     }
     void Beep() override { ++beeps; }
+    void Notify(const std::string& text) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        notifications.push_back(text);
+    }
     std::vector<ProcessEntry> ListProcesses() override {
         std::lock_guard<std::mutex> lock(mutex);
         std::vector<ProcessEntry> out;

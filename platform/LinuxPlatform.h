@@ -23,6 +23,11 @@ class LinuxPlatform : public Platform {
     using MessageHandler =
         std::function<void(const std::string& text, const std::string& title, MessageIcon icon)>;
     void SetMessageHandler(MessageHandler handler);
+    // Notifications go to this handler (the Qt layer installs one that talks
+    // to the desktop's notification service); without one only the transcript
+    // has them.
+    using NotifyHandler = std::function<void(const std::string& text)>;
+    void SetNotifyHandler(NotifyHandler handler);
 
     std::string AppDataFolder() override;
     std::string CommonAppDataFolder() override;
@@ -39,6 +44,7 @@ class LinuxPlatform : public Platform {
     void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override;
     bool OpenUrl(const std::string& target) override;
     void Beep() override;
+    void Notify(const std::string& text) override;
     std::vector<ProcessEntry> ListProcesses() override;
     std::unique_ptr<WaitHandle> OpenProcess(uint32_t pid) override;
     void BringToFront(uint32_t pid) override;
@@ -62,6 +68,7 @@ class LinuxPlatform : public Platform {
     std::string commandLine_;
     std::string argumentText_;
     MessageHandler messageHandler_;
+    NotifyHandler notifyHandler_;
     int lockFd_ = -1;
 };
 

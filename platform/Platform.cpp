@@ -44,4 +44,19 @@ void LinuxPlatform::ShowMessage(const std::string& text, const std::string& titl
     }
 }
 
+void LinuxPlatform::SetNotifyHandler(NotifyHandler handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    notifyHandler_ = std::move(handler);
+}
+
+void LinuxPlatform::Notify(const std::string& text) {
+    Transcript::Write("notify", {{"text", text}});
+    NotifyHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        handler = notifyHandler_;
+    }
+    if (handler) handler(text);
+}
+
 }  // namespace Sys

@@ -74,6 +74,9 @@ class Platform {
     // Opens a web page in the browser; false when it could not be started.
     virtual bool OpenUrl(const std::string& target) = 0;
     virtual void Beep() = 0;
+    // Tells the user what the program waits for while it shows no window of
+    // its own (a desktop notification where the desktop offers them).
+    virtual void Notify(const std::string& text) = 0;
 
     // Processes.
     virtual std::vector<ProcessEntry> ListProcesses() = 0;

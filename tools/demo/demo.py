@@ -621,6 +621,8 @@ def main(argv):
     env["PATH"] = tree["path"] + os.pathsep + env.get("PATH", "")
     env["TESSRA_SWM"] = swm
     env["TESSRA_DEMO_REPORT"] = report_path
+    # The Software Manager's support log goes beside the demo's other logs.
+    env["XDG_STATE_HOME"] = os.path.join(demo, "logs")
     # The demo server is local: no proxy of the user's environment in between.
     for name in ("no_proxy", "NO_PROXY"):
         env[name] = ",".join(x for x in ("127.0.0.1", "localhost", env.get(name, "")) if x)

@@ -28,7 +28,8 @@ constexpr const char* kUsage =
     "       tessra-swm-inspect product CODE\n"
     "       tessra-swm-inspect proxy [--command-line TEXT]\n"
     "       tessra-swm-inspect problem N\n"
-    "       tessra-swm-inspect mark-updated FILE\n";
+    "       tessra-swm-inspect mark-updated FILE\n"
+    "       tessra-swm-inspect --help | --version\n";
 
 struct UsageError {
     std::string message;
@@ -159,6 +160,10 @@ int main(int argc, char** argv) {
     std::vector<std::string> words(argv + 1, argv + argc);
     if (!words.empty() && (words[0] == "--help" || words[0] == "-h")) {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (words.size() == 1 && words[0] == "--version") {
+        std::printf("tessra-swm-inspect %s\n", TESSRA_SWM_VERSION);
         return 0;
     }
     try {

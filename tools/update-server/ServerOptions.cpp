@@ -23,7 +23,10 @@ bool ParseNumber(const std::string& text, std::uint64_t& value) {
 std::string UsageText() {
     return "usage: tessra-update-server --root DIR [--bind ADDR] [--port N] [--log FILE]\n"
            "         [--throttle BYTES_PER_SEC] [--stall-after BYTES] [--drop-after BYTES]\n"
-           "         [--ignore-range] [--status PATH=CODE]... [--redirect PATH=LOCATION]...\n";
+           "         [--ignore-range] [--status PATH=CODE]... [--redirect PATH=LOCATION]...
+"
+           "       tessra-update-server --help | --version
+";
 }
 
 ParseResult ParseOptions(const std::vector<std::string>& args, ServerOptions& options,
@@ -62,6 +65,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args, ServerOptions& op
         };
 
         if (name == "--help" || name == "-h") return ParseResult::Help;
+        if (name == "--version") return ParseResult::Version;
         if (name == "--ignore-range") {
             if (inlineValue) {
                 error = "--ignore-range takes no value";

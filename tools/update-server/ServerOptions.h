@@ -22,7 +22,7 @@ struct ServerOptions {
     std::map<std::string, std::string> redirects;  // normalized path -> Location of a 302
 };
 
-enum class ParseResult { Run, Help, Error };
+enum class ParseResult { Run, Help, Version, Error };
 
 // Reads argv (program name first). On Error, `error` says why.
 ParseResult ParseOptions(const std::vector<std::string>& args, ServerOptions& options,

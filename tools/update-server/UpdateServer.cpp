@@ -1,5 +1,6 @@
 #include "UpdateServer.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <httplib.h>
 #include <limits.h>
@@ -19,11 +20,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <optional>
 #include <thread>
 #include <vector>
 
 #include "ByteRange.h"
+#include "RequestHead.h"
 #include "RequestTarget.h"
 
 namespace UpdateSrv {
@@ -33,8 +38,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kChunkSize = 64 * 1024;
-constexpr size_t kWorkerThreads = 16;
+// Threads answering at the same time; more requests wait for one.
+constexpr size_t kMaxWorkers = 256;
 constexpr size_t kKeepAliveMaxCount = 100;
+constexpr size_t kMaxHead = 32 * 1024;
+constexpr int kAcceptBatch = 64;
 constexpr auto kPollSlice = std::chrono::milliseconds(50);
 
 // What the logger needs to know about the answer the handler built. The handler, the body
@@ -46,8 +54,12 @@ struct Exchange {
     std::uint64_t bytesSent = 0;
 };
 thread_local std::shared_ptr<Exchange> tExchange;
-// Our own descriptor of the connection the current worker thread serves.
+// The connection the current worker thread serves.
 thread_local int tConnection = -1;
+// The request's Range field, taken out of the head before httplib saw it.
+thread_local std::optional<std::string> tRange;
+// Set when the answer must be the connection's last (the request's body was not read).
+thread_local bool tCloseAfter = false;
 
 const char* Reason(int status) {
     switch (status) {
@@ -187,38 +199,187 @@ class FileBody {
     Clock::time_point paceStart_{};
 };
 
-}  // namespace
+// A stream over one connection for httplib: the bytes the reader already collected first (the
+// request head, maybe more), then the socket, each wait bounded.
+class ConnectionStream : public httplib::Stream {
+  public:
+    ConnectionStream(int fd, std::string& pending) : fd_(fd), pending_(pending) {}
 
-// The connection processing of this httplib version (keep-alive loop, request parsing, routing,
-// logging) is a private member. Explicit instantiation may name private members, which gives
-// the accept loop below a way to call it for the sockets it accepts itself.
-using ProcessSocketFn = bool (httplib::Server::*)(socket_t);
-ProcessSocketFn ProcessAndCloseSocket();
-template <ProcessSocketFn Fn>
-struct ProcessSocketAccess {
-    friend ProcessSocketFn ProcessAndCloseSocket() { return Fn; }
+    bool is_readable() const override { return !pending_.empty() || Ready(POLLIN, 0); }
+    bool is_writable() const override { return Ready(POLLOUT, kWriteTimeoutMs); }
+
+    ssize_t read(char* ptr, size_t size) override {
+        if (!pending_.empty()) {
+            size_t n = std::min(size, pending_.size());
+            memcpy(ptr, pending_.data(), n);
+            pending_.erase(0, n);
+            return static_cast<ssize_t>(n);
+        }
+        if (!Ready(POLLIN, kReadTimeoutMs)) return -1;
+        for (;;) {
+            ssize_t n = recv(fd_, ptr, size, MSG_DONTWAIT);
+            if (n < 0 && errno == EINTR) continue;
+            return n;
+        }
+    }
+
+    // Partial writes are fine: httplib writes the rest.
+    ssize_t write(const char* ptr, size_t size) override {
+        if (!Ready(POLLOUT, kWriteTimeoutMs)) return -1;
+        for (;;) {
+            ssize_t n = send(fd_, ptr, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR) continue;
+            return n;
+        }
+    }
+
+    void get_remote_ip_and_port(std::string& ip, int& port) const override {
+        Address(getpeername, ip, port);
+    }
+    void get_local_ip_and_port(std::string& ip, int& port) const override {
+        Address(getsockname, ip, port);
+    }
+    socket_t socket() const override { return fd_; }
+
+  private:
+    static constexpr int kReadTimeoutMs = 10000;
+    static constexpr int kWriteTimeoutMs = 30000;
+
+    bool Ready(short events, int timeoutMs) const {
+        pollfd p{fd_, events, 0};
+        for (;;) {
+            int n = poll(&p, 1, timeoutMs);
+            if (n < 0 && errno == EINTR) continue;
+            return n > 0 && (p.revents & events);
+        }
+    }
+
+    void Address(int (*query)(int, sockaddr*, socklen_t*), std::string& ip, int& port) const {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        ip.clear();
+        port = 0;
+        if (query(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) return;
+        char text[INET6_ADDRSTRLEN] = "";
+        if (address.ss_family == AF_INET6) {
+            auto* a = reinterpret_cast<sockaddr_in6*>(&address);
+            inet_ntop(AF_INET6, &a->sin6_addr, text, sizeof text);
+            port = ntohs(a->sin6_port);
+        } else if (address.ss_family == AF_INET) {
+            auto* a = reinterpret_cast<sockaddr_in*>(&address);
+            inet_ntop(AF_INET, &a->sin_addr, text, sizeof text);
+            port = ntohs(a->sin_port);
+        }
+        ip = text;
+    }
+
+    int fd_;
+    std::string& pending_;
 };
-template struct ProcessSocketAccess<&httplib::Server::process_and_close_socket>;
+
+}  // namespace
 
 class HttpCore : public httplib::Server {
   public:
-    // Keep-alive loops continue only while the server socket is set.
+    // httplib sends answer bodies only while the server socket is set.
     void SetServing(socket_t sock) { svr_sock_ = sock; }
-    void Process(socket_t sock) { (this->*ProcessAndCloseSocket())(sock); }
+    // Parses and answers one request from the stream (routing, logging included).
+    bool AnswerOne(httplib::Stream& stream, bool lastOnConnection, bool& connectionClosed) {
+        return process_request(stream, lastOnConnection, connectionClosed, nullptr);
+    }
 };
 
-void UpdateServer::Connections::Add(int fd) {
+// One client connection. The reader owns it while it waits for a request head, a worker while
+// it answers the request.
+struct UpdateServer::Connection {
+    explicit Connection(int socket) : fd(socket) {}
+    ~Connection() { close(fd); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    int fd;
+    std::string buffer;          // received and not yet handed to httplib
+    Clock::time_point deadline;  // for the head now awaited
+    bool begun = false;          // a byte of that head has come
+    size_t answered = 0;
+};
+
+// Threads made as requests need them, up to a cap, and kept for later requests. Slow clients
+// never hold one while they send their head; a stalled or throttled answer holds one for as
+// long as it lasts.
+class UpdateServer::Workers {
+  public:
+    explicit Workers(size_t cap) : cap_(cap) {}
+    ~Workers() { Shutdown(); }
+    Workers(const Workers&) = delete;
+    Workers& operator=(const Workers&) = delete;
+
+    void Enqueue(std::function<void()> task) {
+        std::unique_lock lock(mutex_);
+        tasks_.push_back(std::move(task));
+        // Each idle thread takes one task; any more need a new thread.
+        if (tasks_.size() > idle_ && threads_.size() < cap_) {
+            // Workers block every signal, so that process signals reach the main thread.
+            sigset_t all, previous;
+            sigfillset(&all);
+            pthread_sigmask(SIG_SETMASK, &all, &previous);
+            threads_.emplace_back([this] { Work(); });
+            pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        } else {
+            ready_.notify_one();
+        }
+    }
+
+    // Finishes the queued tasks, then joins every thread.
+    void Shutdown() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        ready_.notify_all();
+        for (auto& thread : threads_) thread.join();
+        threads_.clear();
+    }
+
+  private:
+    void Work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            while (tasks_.empty() && !stopping_) {
+                ++idle_;
+                ready_.wait(lock);
+                --idle_;
+            }
+            if (tasks_.empty()) return;
+            auto task = std::move(tasks_.front());
+            tasks_.pop_front();
+            lock.unlock();
+            task();
+            task = nullptr;  // lets go of the connection before taking the lock
+            lock.lock();
+        }
+    }
+
+    size_t cap_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::function<void()>> tasks_;
+    std::vector<std::thread> threads_;
+    size_t idle_ = 0;
+    bool stopping_ = false;
+};
+
+void UpdateServer::Active::Add(int fd) {
     std::lock_guard lock(mutex_);
     fds_.insert(fd);
 }
 
-void UpdateServer::Connections::Remove(int fd) {
+void UpdateServer::Active::Remove(int fd) {
     std::lock_guard lock(mutex_);
     fds_.erase(fd);
-    close(fd);
 }
 
-void UpdateServer::Connections::ShutdownAll() {
+void UpdateServer::Active::ShutdownAll() {
     std::lock_guard lock(mutex_);
     for (int fd : fds_) shutdown(fd, SHUT_RDWR);
 }
@@ -243,10 +404,9 @@ bool UpdateServer::Open(std::string& error) {
     wakeRead_ = wake[0];
     wakeWrite_ = wake[1];
 
+    // Only for the Keep-Alive field of the answers: the reader applies these limits.
     http_->set_keep_alive_max_count(kKeepAliveMaxCount);
-    http_->set_keep_alive_timeout(5);
-    http_->set_read_timeout(10);
-    http_->set_write_timeout(30);
+    http_->set_keep_alive_timeout(kIdleTimeoutMs / 1000);
     http_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         Handle(req, res);
         return httplib::Server::HandlerResponse::Handled;
@@ -268,7 +428,9 @@ bool UpdateServer::Open(std::string& error) {
     }
     std::string reason = "no usable address";
     for (addrinfo* ai = found; ai && listenFd_ < 0; ai = ai->ai_next) {
-        int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+        // Non-blocking: the reader takes what is queued and never waits in accept().
+        int fd =
+            socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
         if (fd < 0) continue;
         // SO_REUSEADDR only: a port that another server holds must fail here.
         int yes = 1;
@@ -294,52 +456,146 @@ bool UpdateServer::Open(std::string& error) {
 }
 
 bool UpdateServer::Run() {
-    sigset_t all, previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &previous);
-    httplib::ThreadPool pool(kWorkerThreads);
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-
+    Workers workers(kMaxWorkers);
     http_->SetServing(listenFd_);
+    std::vector<std::shared_ptr<Connection>> waiting;
     bool ok = true;
+    std::vector<pollfd> fds;
     while (!stopping_) {
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
+        TakeReturned(waiting, workers);
+        auto now = Clock::now();
+        // Heads that took too long, and kept-alive connections left idle, are closed.
+        std::erase_if(waiting, [&](const auto& c) { return c->deadline <= now; });
+        auto next = now + std::chrono::hours(1);
+        for (const auto& c : waiting) next = std::min(next, c->deadline);
+
+        fds.assign({{listenFd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}});
+        for (const auto& c : waiting) fds.push_back({c->fd, POLLIN, 0});
+        auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+        if (poll(fds.data(), fds.size(), static_cast<int>(wait)) < 0) {
             if (errno == EINTR) continue;
             ok = false;
             break;
         }
-        if (fds[1].revents) break;
-        if (!(fds[0].revents & POLLIN)) continue;
+        if (fds[1].revents) {
+            char drain[64];
+            while (read(wakeRead_, drain, sizeof drain) > 0) {
+            }
+        }
+        // The connections polled are the first fds.size() - 2 of `waiting`; new ones go after.
+        std::vector<std::shared_ptr<Connection>> still;
+        still.reserve(waiting.size());
+        for (size_t i = 0; i < waiting.size(); ++i) {
+            bool keep = i + 2 >= fds.size() || !fds[i + 2].revents || ReadHead(waiting[i], workers);
+            if (keep) still.push_back(std::move(waiting[i]));
+        }
+        waiting.swap(still);
+        if ((fds[0].revents & POLLIN) && !Accept(waiting)) ok = false;
+    }
+    waiting.clear();
+    http_->SetServing(INVALID_SOCKET);
+    active_.ShutdownAll();
+    workers.Shutdown();
+    std::lock_guard lock(returnedMutex_);
+    returned_.clear();
+    close(listenFd_);
+    listenFd_ = -1;
+    return ok;
+}
+
+// Takes what the listening socket has queued; false when accepting failed on its own.
+bool UpdateServer::Accept(std::vector<std::shared_ptr<Connection>>& waiting) {
+    for (int i = 0; i < kAcceptBatch; ++i) {
         int sock = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (sock < 0) {
             if (errno == EMFILE || errno == ENFILE) std::this_thread::sleep_for(kPollSlice);
-            continue;
+            return errno != EBADF && errno != EINVAL && errno != ENOTSOCK;
         }
         // Small answers on a kept-alive connection must not wait for a delayed ACK.
         int noDelay = 1;
         setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-        // A second descriptor of our own for the connection: Stop() shuts it down, and a
-        // stalled answer watches it, without touching a descriptor httplib may close meanwhile.
-        int control = fcntl(sock, F_DUPFD_CLOEXEC, 0);
-        if (control < 0) {
-            close(sock);
+        auto connection = std::make_shared<Connection>(sock);
+        connection->deadline = Clock::now() + std::chrono::milliseconds(kHeadTimeoutMs);
+        waiting.push_back(std::move(connection));
+    }
+    return true;
+}
+
+void UpdateServer::TakeReturned(std::vector<std::shared_ptr<Connection>>& waiting,
+                                Workers& workers) {
+    std::vector<std::shared_ptr<Connection>> back;
+    {
+        std::lock_guard lock(returnedMutex_);
+        back.swap(returned_);
+    }
+    for (auto& c : back) {
+        SkipBlankLines(c->buffer);
+        // A pipelined request may be there already.
+        if (HeadEnd(c->buffer) != std::string::npos) {
+            Dispatch(std::move(c), workers);
             continue;
         }
-        connections_.Add(control);
-        pool.enqueue([this, sock, control] {
-            tConnection = control;
-            http_->Process(sock);
-            tConnection = -1;
-            connections_.Remove(control);
-        });
+        c->begun = !c->buffer.empty();
+        c->deadline =
+            Clock::now() + std::chrono::milliseconds(c->begun ? kHeadTimeoutMs : kIdleTimeoutMs);
+        waiting.push_back(std::move(c));
     }
-    http_->SetServing(INVALID_SOCKET);
-    connections_.ShutdownAll();
-    pool.shutdown();
-    close(listenFd_);
-    listenFd_ = -1;
-    return ok;
+}
+
+bool UpdateServer::ReadHead(const std::shared_ptr<Connection>& c, Workers& workers) {
+    char chunk[4096];
+    ssize_t n = recv(c->fd, chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    if (n == 0) return false;  // the client hung up
+    c->buffer.append(chunk, static_cast<size_t>(n));
+    SkipBlankLines(c->buffer);
+    if (!c->buffer.empty() && !c->begun) {
+        c->begun = true;
+        c->deadline = Clock::now() + std::chrono::milliseconds(kHeadTimeoutMs);
+    }
+    if (HeadEnd(c->buffer) != std::string::npos) {
+        Dispatch(c, workers);
+        return false;
+    }
+    if (c->buffer.size() > kMaxHead) {
+        static const char kTooLarge[] =
+            "HTTP/1.1 431 Request Header Fields Too Large\r\nConnection: close\r\n"
+            "Content-Length: 0\r\n\r\n";
+        ssize_t ignored = send(c->fd, kTooLarge, sizeof kTooLarge - 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+        (void)ignored;
+        return false;
+    }
+    return true;
+}
+
+void UpdateServer::Dispatch(std::shared_ptr<Connection> connection, Workers& workers) {
+    active_.Add(connection->fd);
+    workers.Enqueue([this, connection] { Answer(connection); });
+}
+
+void UpdateServer::Answer(const std::shared_ptr<Connection>& c) {
+    size_t headEnd = HeadEnd(c->buffer);
+    std::string head = c->buffer.substr(0, headEnd);
+    tRange = TakeRangeField(head);
+    c->buffer.replace(0, headEnd, head);
+
+    tConnection = c->fd;
+    tCloseAfter = false;
+    bool last = ++c->answered >= kKeepAliveMaxCount || stopping_;
+    bool closed = false;
+    ConnectionStream stream(c->fd, c->buffer);
+    bool answered = http_->AnswerOne(stream, last, closed);
+    tConnection = -1;
+    tRange.reset();
+    active_.Remove(c->fd);
+    if (!answered || closed || last || tCloseAfter || stopping_) return;  // closes it
+    {
+        std::lock_guard lock(returnedMutex_);
+        returned_.push_back(c);
+    }
+    char byte = 1;
+    ssize_t ignored = write(wakeWrite_, &byte, 1);
+    (void)ignored;
 }
 
 void UpdateServer::Stop() {
@@ -359,11 +615,16 @@ void UpdateServer::Handle(const httplib::Request& req, httplib::Response& res) {
     auto& request = const_cast<httplib::Request&>(req);
     request.ranges.clear();
     request.headers.erase("Accept-Encoding");
+    // A body is never read, so what follows on the connection is not a request head.
+    tCloseAfter =
+        (req.has_header("Content-Length") && req.get_header_value("Content-Length") != "0") ||
+        req.has_header("Transfer-Encoding");
 
     if (req.method != "GET" && req.method != "HEAD") {
         SetShortAnswer(res, 405);
         res.set_header("Allow", "GET, HEAD");
         res.set_header("Connection", "close");
+        tCloseAfter = true;
         return;
     }
     RequestTarget target;
@@ -412,15 +673,15 @@ void UpdateServer::Handle(const httplib::Request& req, httplib::Response& res) {
         SetShortAnswer(res, 404);  // folders and special files are not served
         return;
     }
-    ServeFile(req, res, target.path, fd, static_cast<std::uint64_t>(st.st_size));
+    ServeFile(res, target.path, fd, static_cast<std::uint64_t>(st.st_size), tRange);
 }
 
-void UpdateServer::ServeFile(const httplib::Request& req, httplib::Response& res,
-                             const std::string& path, int fd, std::uint64_t size) {
+void UpdateServer::ServeFile(httplib::Response& res, const std::string& path, int fd,
+                             std::uint64_t size, const std::optional<std::string>& rangeField) {
     ByteRange range;
     if (!options_.ignoreRange) {
         res.set_header("Accept-Ranges", "bytes");
-        if (req.has_header("Range")) range = ParseByteRange(req.get_header_value("Range"), size);
+        if (rangeField) range = ParseByteRange(*rangeField, size);
     }
     if (range.kind == ByteRange::Kind::Unsatisfiable) {
         close(fd);
@@ -463,7 +724,7 @@ void UpdateServer::LogExchange(const httplib::Request& req, const httplib::Respo
     entry.method = req.method;
     entry.target = req.target;
     entry.proxyRequest = IsAbsoluteForm(req.target);
-    if (req.has_header("Range")) entry.range = req.get_header_value("Range");
+    entry.range = tRange;
     if (req.has_header("User-Agent")) entry.userAgent = req.get_header_value("User-Agent");
     entry.status = res.status;
     entry.remoteAddr = req.remote_addr;

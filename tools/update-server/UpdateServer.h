@@ -3,8 +3,10 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "RequestLog.h"
 #include "ServerOptions.h"
@@ -19,10 +21,16 @@ namespace UpdateSrv {
 class HttpCore;
 
 // Static file server over the options' root, with the fault behaviours the options ask for.
-// It accepts connections itself and hands each to httplib's request processing on a worker
-// thread, so that it knows every open connection and can end them all when it stops.
+// One reader thread accepts connections and collects request heads for all of them at once, with
+// short time-outs, so slow or idle clients cost no worker; a complete head goes to a worker
+// thread, which has httplib answer that one request and then gives the connection back.
 class UpdateServer {
   public:
+    // How long a client may take to send a whole request head, and to begin the next request on
+    // a kept-alive connection.
+    static constexpr int kHeadTimeoutMs = 5000;
+    static constexpr int kIdleTimeoutMs = 5000;
+
     explicit UpdateServer(ServerOptions options);
     ~UpdateServer();
     UpdateServer(const UpdateServer&) = delete;
@@ -43,10 +51,14 @@ class UpdateServer {
     void Stop();
 
   private:
-    class Connections {
+    struct Connection;
+    class Workers;
+
+    // Descriptors of the connections that workers are answering, so that Stop() can end them.
+    class Active {
       public:
         void Add(int fd);
-        void Remove(int fd);  // closes it
+        void Remove(int fd);  // does not close it
         void ShutdownAll();
 
       private:
@@ -54,15 +66,26 @@ class UpdateServer {
         std::set<int> fds_;
     };
 
+    // The reader's side.
+    bool Accept(std::vector<std::shared_ptr<Connection>>& waiting);
+    void TakeReturned(std::vector<std::shared_ptr<Connection>>& waiting, Workers& workers);
+    // False when the connection is done with (closed or handed to a worker).
+    bool ReadHead(const std::shared_ptr<Connection>& connection, Workers& workers);
+    void Dispatch(std::shared_ptr<Connection> connection, Workers& workers);
+    // The worker's side: answers one request, then gives the connection back or closes it.
+    void Answer(const std::shared_ptr<Connection>& connection);
+
     void Handle(const httplib::Request& req, httplib::Response& res);
-    void ServeFile(const httplib::Request& req, httplib::Response& res, const std::string& path,
-                   int fd, std::uint64_t size);
+    void ServeFile(httplib::Response& res, const std::string& path, int fd, std::uint64_t size,
+                   const std::optional<std::string>& rangeField);
     void LogExchange(const httplib::Request& req, const httplib::Response& res);
 
     ServerOptions options_;
     std::unique_ptr<HttpCore> http_;
     RequestLog log_;
-    Connections connections_;
+    Active active_;
+    std::mutex returnedMutex_;
+    std::vector<std::shared_ptr<Connection>> returned_;  // kept alive, back to the reader
     int listenFd_ = -1;
     int wakeRead_ = -1;
     int wakeWrite_ = -1;

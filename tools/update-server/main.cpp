@@ -23,6 +23,9 @@ int main(int argc, char** argv) {
         case ParseResult::Help:
             std::fputs(UsageText().c_str(), stdout);
             return 0;
+        case ParseResult::Version:
+            std::printf("tessra-update-server %s\n", TESSRA_SWM_VERSION);
+            return 0;
         case ParseResult::Error:
             std::fprintf(stderr, "tessra-update-server: %s\n%s", error.c_str(),
                          UsageText().c_str());

@@ -12,31 +12,6 @@
 namespace ServerTest {
 namespace {
 
-int Connect(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Reads until the peer closes, or gives up after the timeout. True when it closed.
-bool ReadsToEnd(int fd, std::string& got, int timeoutMs = 5000) {
-    char buf[4096];
-    pollfd p{fd, POLLIN, 0};
-    while (poll(&p, 1, timeoutMs) > 0) {
-        ssize_t n = recv(fd, buf, sizeof buf, 0);
-        if (n <= 0) return true;
-        got.append(buf, static_cast<size_t>(n));
-    }
-    return false;
-}
-
 TEST(Lifecycle, StopsCleanlyOnTermAndInterrupt) {
     TempDir dir;
     WriteFile(dir / "root/ver.txt", "PRODUCT=fed\n");
@@ -105,6 +80,9 @@ TEST(Lifecycle, RefusesBadArguments) {
     Result help = RunCommand({bin, "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.output.find("--stall-after"), std::string::npos);
+    Result version = RunCommand({bin, "--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.output.rfind("tessra-update-server ", 0), 0u) << version.output;
 
     // A log that cannot be opened, a port that is taken: no announcement, failure.
     EXPECT_EQ(RunCommand({bin, "--root", root, "--log", dir / "no/such/folder/log"}).exitCode, 1);

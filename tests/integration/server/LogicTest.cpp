@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ByteRange.h"
+#include "RequestHead.h"
 #include "RequestLog.h"
 #include "RequestTarget.h"
 #include "ServerOptions.h"
@@ -52,6 +53,43 @@ TEST(Logic, ByteRanges) {
             EXPECT_EQ(r.first, c.first) << c.header;
             EXPECT_EQ(r.last, c.last) << c.header;
         }
+    }
+}
+
+TEST(Logic, RequestHeads) {
+    struct Case {
+        const char* buffer;
+        size_t end;
+    };
+    const size_t none = std::string::npos;
+    for (const Case& c : {
+             Case{"GET / HTTP/1.1\r\nHost: x\r\n\r\n", 27},
+             Case{"GET / HTTP/1.1\r\n\r\nGET /next", 18},
+             Case{"GET / HTTP/1.1\nHost: x\n\n", 24},
+             Case{"GET / HTTP/1.1\r\nHost: x\r\n", none},
+             Case{"GET / HTTP/1.1\r\nHost: x\r\n\r", none},
+             Case{"GET / HTTP/1.1", none},
+         }) {
+        EXPECT_EQ(HeadEnd(c.buffer), c.end) << c.buffer;
+    }
+
+    struct Taken {
+        const char* head;
+        std::optional<std::string> range;
+        const char* rest;
+    };
+    for (const Taken& t : {
+             Taken{"GET / HTTP/1.1\r\nRange: bytes=1-\r\nHost: x\r\n\r\n", "bytes=1-",
+                   "GET / HTTP/1.1\r\nHost: x\r\n\r\n"},
+             Taken{"GET / HTTP/1.1\r\nrAnGe:\tbytes=abc \r\nRange: bytes=2-\r\n\r\n", "bytes=abc",
+                   "GET / HTTP/1.1\r\n\r\n"},
+             Taken{"GET / HTTP/1.1\nRange:\n\n", "", "GET / HTTP/1.1\n\n"},
+             Taken{"GET / HTTP/1.1\r\nX-Range: 1\r\nRanges: 2\r\n\r\n", std::nullopt,
+                   "GET / HTTP/1.1\r\nX-Range: 1\r\nRanges: 2\r\n\r\n"},
+         }) {
+        std::string head = t.head;
+        EXPECT_EQ(TakeRangeField(head), t.range) << t.head;
+        EXPECT_EQ(head, t.rest);
     }
 }
 
@@ -112,6 +150,7 @@ TEST(Logic, Options) {
     EXPECT_FALSE(defaults.stallAfter.has_value());
     EXPECT_FALSE(defaults.dropAfter.has_value());
     EXPECT_EQ(ParseOptions({"srv", "--help"}, defaults, error), ParseResult::Help);
+    EXPECT_EQ(ParseOptions({"srv", "--version"}, defaults, error), ParseResult::Version);
 }
 
 TEST(Logic, LogLines) {

@@ -1,13 +1,16 @@
 #pragma once
 // Helpers for the server tests: a scratch folder, file contents, and the curl command line.
 
+#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <strings.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -150,6 +153,32 @@ inline std::string HeaderValue(const std::string& headers, const std::string& na
         pos = end + 1;
     }
     return value;
+}
+
+// A plain TCP connection to 127.0.0.1:port, or -1.
+inline int Connect(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Reads until the peer closes, or gives up after the timeout. True when it closed.
+inline bool ReadsToEnd(int fd, std::string& got, int timeoutMs = 5000) {
+    char buf[4096];
+    pollfd p{fd, POLLIN, 0};
+    while (poll(&p, 1, timeoutMs) > 0) {
+        ssize_t n = recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) return true;
+        got.append(buf, static_cast<size_t>(n));
+    }
+    return false;
 }
 
 }  // namespace ServerTest

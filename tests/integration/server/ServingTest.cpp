@@ -100,6 +100,36 @@ TEST_F(Serving, RangesAreAnsweredFromTheRequestedOffset) {
     EXPECT_TRUE(SameBytes(ReadFile(dir_ / "multi"), installer_));
 }
 
+TEST_F(Serving, RangesItCannotUseAreIgnoredAndLongOnesCut) {
+    struct Case {
+        const char* range;
+        const char* status;
+        size_t first, length;  // of the installer, for 200 and 206
+    };
+    for (const Case& c : {
+             Case{"bytes=abc", "0 200", 0, 300000},
+             Case{"bytes=5-2", "0 200", 0, 300000},
+             Case{"bytes=", "0 200", 0, 300000},
+             Case{"items=0-1", "0 200", 0, 300000},
+             Case{"bytes=0-1,5-6", "0 200", 0, 300000},
+             Case{"bytes=299000-99999999999999999999999", "0 206", 299000, 1000},
+             Case{"bytes=10-18446744073709551615", "0 206", 10, 299990},
+             Case{"bytes=300000-", "0 416", 0, 0},
+             Case{"bytes=99999999999999999999999-", "0 416", 0, 0},
+         }) {
+        std::string got = dir_ / "got";
+        EXPECT_EQ(Fetch(Installer(), got, {"-H", std::string("Range: ") + c.range}), c.status)
+            << c.range;
+        if (c.length) {
+            EXPECT_TRUE(SameBytes(ReadFile(got), installer_.substr(c.first, c.length))) << c.range;
+        }
+    }
+    // The log keeps the field as it came.
+    auto lines = ServerProcess::WaitForLines(log_, 9);
+    ASSERT_EQ(lines.size(), 9u);
+    EXPECT_EQ(nlohmann::json::parse(lines[0])["range"], "bytes=abc");
+}
+
 TEST_F(Serving, ResumedDownloadEndsByteIdentical) {
     std::string partial = dir_ / "partial.exe";
     WriteFile(partial, installer_.substr(0, 100000));

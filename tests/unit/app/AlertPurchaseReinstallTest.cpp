@@ -210,6 +210,7 @@ TEST_F(PurchaseMode, WaitsForTheTaxProgramBeforeWritingAnything) {
     EXPECT_FALSE(writtenWhileRunning);
     EXPECT_EQ(cfgAtProgress, Expected());
     EXPECT_TRUE(fake.closeRequests.empty());  // waited for, never closed
+    EXPECT_EQ(fake.notifications, (std::vector<std::string>{App::kPurchaseWaitNotice}));
 }
 
 TEST_F(PurchaseMode, AddressWithoutAFileNameEndsTheRunAndTouchesNoFile) {

@@ -90,9 +90,10 @@ TEST_F(Processes, ARefusingProgramIsAskedAgainAfterEachTimeOut) {
 TEST_F(Processes, NothingRunningMeansOnePassAndNoRequest) {
     fake.processes = {{40, "bash"}};
     App::CloseRunningProgram("Tessra.exe");
-    App::WaitForProgramExit("Tessra.exe");
+    App::WaitForProgramExit("Tessra.exe", "close it");
     EXPECT_TRUE(fake.closeRequests.empty());
     EXPECT_TRUE(fake.foregrounded.empty());
+    EXPECT_TRUE(fake.notifications.empty());  // no wait, nothing to tell
 }
 
 TEST_F(Processes, WaitReturnsOnceEveryCopyHasEndedWithoutAskingAnyToClose) {
@@ -104,7 +105,7 @@ TEST_F(Processes, WaitReturnsOnceEveryCopyHasEndedWithoutAskingAnyToClose) {
             fake.processes.erase(fake.processes.begin());
         }
     });
-    App::WaitForProgramExit("Tessra.exe");
+    App::WaitForProgramExit("Tessra.exe", "close it");
     bool empty;
     {
         std::lock_guard<std::mutex> lock(fake.mutex);
@@ -113,6 +114,7 @@ TEST_F(Processes, WaitReturnsOnceEveryCopyHasEndedWithoutAskingAnyToClose) {
     user.join();
     EXPECT_TRUE(empty);
     EXPECT_TRUE(fake.closeRequests.empty());
+    EXPECT_EQ(fake.notifications, (std::vector<std::string>{"close it"}));  // once for both
 }
 
 TEST(TaxProgramParameters, ServerAndSwitchesHandedBack) {
@@ -315,6 +317,7 @@ TEST_F(Installing, WaitWayWaitsConfirmsAndNeverRestarts) {
     user.join();
     EXPECT_TRUE(sys.closeRequests.empty());
     EXPECT_TRUE(sys.foregrounded.empty());
+    EXPECT_EQ(sys.notifications, (Names{App::kInstallWaitNotice}));
     ASSERT_EQ(sys.messages.size(), 1u);
     EXPECT_EQ(sys.messages[0].title, "Install Updates");
     EXPECT_EQ(sys.messages[0].text,
