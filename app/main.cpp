@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QApplication application(qtArgc, qtArgv);
+    QApplication::setDesktopFileName("tessra-swm");  // name and icon from tessra-swm.desktop
     Presentation::InstallQtMessageBox();
 
     nlohmann::json arguments = nlohmann::json::array();
