@@ -18,7 +18,6 @@ is missing.
 """
 
 import argparse
-import json
 import os
 import select
 import shutil
@@ -177,12 +176,17 @@ class Run:
         self.transcript = demo.JsonLines(transcript)
         self.report = demo.JsonLines(report)
         self.events = []
+        self.programs = set()  # pids of tessra-swm and Tessra.exe met on the way
 
     def wait_for(self, what, match, timeout=WAIT):
         deadline = time.monotonic() + timeout
         while True:
             for event in self.transcript.new() + self.report.new():
                 self.events.append(event)
+                if event.get("event") == "tessra-run":
+                    self.programs.add(event.get("child"))
+                if event.get("event") == "tessra-start":
+                    self.programs.add(event.get("pid"))
                 if event.get("event") == "autopilot-error":
                     raise Failure(f"unexpected autopilot step: {event}")
             for event in self.events:
@@ -192,6 +196,17 @@ class Run:
             if time.monotonic() > deadline:
                 raise Failure(f"timed out waiting for {what}")
             time.sleep(0.1)
+
+    def stop_programs(self):
+        """Ends what a failed run left behind (the display going away
+        does not reach a program that is blocked in a wait)."""
+        for pid in self.programs:
+            try:
+                with open(f"/proc/{pid}/comm") as f:
+                    if f.read().strip() in ("tessra-swm", "Tessra.exe"):
+                        os.kill(pid, signal.SIGKILL)
+            except (OSError, TypeError):
+                pass
 
     def screen(self, name):
         return self.wait_for(f"the screen {name}",
@@ -226,7 +241,7 @@ def drive(build, out, work):
     env["LANG"] = env["LC_ALL"] = "C.UTF-8"
 
     desktop = Desktop(build, env)
-    server = None
+    server = run = None
     try:
         say(f"  display {desktop.display} with openbox")
         tree = make_demo_tree.build(os.path.join(work, "demo"))
@@ -276,6 +291,10 @@ def drive(build, out, work):
               "heading \"Updates Available!\"")
         dialog = desktop.window(SWM_TITLE)
         check(desktop.pid_of(dialog) == started["child"], "the screen is tessra-swm's window")
+        props = desktop.run(["xprop", "-id", str(dialog), "WM_CLASS", "_NET_WM_ICON"])
+        check('WM_CLASS(STRING) = "tessra-swm", "tessra-swm"' in props,
+              "window class tessra-swm, the desktop entry's name")
+        check("_NET_WM_ICON(CARDINAL) = " in props, "the window carries the program's icon")
         next_button = desktop.wait_until(
             lambda: desktop.find_picture("next-normal", "next-focused"), "the Next button")
         shot("updates-available")
@@ -285,14 +304,14 @@ def drive(build, out, work):
 
         say("  DLMgrDlg")
         run.screen("DLMgrDlg")
-        desktop.window(SWM_TITLE, exclude=[dialog])
+        progress = desktop.window(SWM_TITLE, exclude=[dialog])
         shot("progress")
         check(run.result("DLMgrDlg")["result"] == 1, "the downloads finished")
 
         say("  FinishedDlg")
         screen = run.screen("FinishedDlg")
         check(screen["checked"] == ["1108"], "\"Close Tessra and install updates now.\" preset")
-        dialog = desktop.window(SWM_TITLE, exclude=[dialog])
+        dialog = desktop.window(SWM_TITLE, exclude=[dialog, progress])
         finish = desktop.wait_until(lambda: desktop.find_picture("finish-normal", "finish-focused"),
                                     "the Finish button")
         shot("finished")
@@ -312,6 +331,9 @@ def drive(build, out, work):
         desktop.wait_until(lambda: desktop.find_picture("finish-focused"),
                            "the Finish button to take the keyboard focus")
         shot("finished-close-now-chosen")
+        managed = desktop.run(["xprop", "-root", "_NET_CLIENT_LIST"])
+        check(hex(window) in managed, "openbox manages Tessra's window: the close request "
+              "goes through it (_NET_CLOSE_WINDOW)")
         desktop.keys("Return")
 
         say("  closing Tessra through the window manager")
@@ -355,6 +377,8 @@ def drive(build, out, work):
         run.wait_for("the new Tessra to end", lambda e: e.get("event") == "tessra-exit"
                      and e.get("pid") == again["pid"])
     finally:
+        if run:
+            run.stop_programs()
         if server:
             server.stop()
         desktop.stop()
