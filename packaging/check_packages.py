@@ -104,8 +104,17 @@ def main(argv):
             check(not wrong, "programs 0755, other files 0644"
                   + (f" (not: {', '.join(wrong)})" if wrong else ""))
 
-        # The README may name files of its own package and man pages of both.
+        # Every icon drawn for the program is in the hicolor theme at its size.
+        folder = os.path.join(os.path.dirname(HERE), "resources", "icons")
+        names = os.listdir(folder) if os.path.isdir(folder) else []
+        sizes = sorted(int(m.group(1)) for m in
+                       (re.match(r"tessra-swm-(\d+)\.png$", n) for n in names) if m)
         swm = files.get("tessra-swm", {})
+        absent = [n for n in sizes if f"usr/share/icons/hicolor/{n}x{n}/apps/tessra-swm.png" not in swm]
+        check(not absent, f"icons in the hicolor theme: {', '.join(map(str, sizes)) or 'none'} px"
+              + (f" (missing {', '.join(map(str, absent))})" if absent else ""))
+
+        # The README may name files of its own package and man pages of both.
         readme = os.path.join(HERE, "README.tessra-swm")
         with open(readme) as f:
             text = f.read()
