@@ -122,7 +122,7 @@ def main(argv):
         absent = sorted(p for p in paths if p.lstrip("/") not in swm)
         check(not absent, f"README names {len(paths)} installed paths, all in the package"
               + (f" (not: {', '.join(absent)})" if absent else ""))
-        pages = set(re.findall(r"\bman (tessra-[\w-]+)", text))
+        pages = set(re.findall(r"\bman\s+(tessra-[\w-]+)", text))
         every = {p for entries in files.values() for p in entries}
         absent = sorted(p for p in pages if f"usr/share/man/man1/{p}.1.gz" not in every)
         check(pages and not absent, f"README's man pages are packaged ({', '.join(sorted(pages))})"
