@@ -1,11 +1,13 @@
 // x11-screen-tool: what the X11 test sees of the screen.
 //
-//   x11-screen-tool grab FILE.png                 the whole screen into FILE.png
-//   x11-screen-tool find-picture PNG...           where one of the pictures is shown, pixel for
-//   pixel x11-screen-tool find-text TEXT [X Y W H]      where TEXT is drawn in the default font
+//   x11-screen-tool grab FILE.png
+//   x11-screen-tool find-picture PNG...
+//   x11-screen-tool find-text TEXT [--font FAMILY PIXELS] [--in X Y W H]
 //
-// The finders print "X Y W H" of the first match in screen coordinates and
-// exit with 1 when there is none. Runs on the display in $DISPLAY.
+// grab saves the whole screen. find-picture finds one of the pictures shown
+// pixel for pixel; find-text finds TEXT drawn in the font (by default the
+// application font). The finders print "X Y W H" of the first match in
+// screen coordinates and exit with 1 when there is none.
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QImage>
@@ -51,8 +53,8 @@ bool Ink(QRgb pixel) { return qGray(pixel) < 128; }
 
 // Text is found by its ink (dark pixels on a light ground), which tolerates
 // the small differences of antialiasing on another ground or offset.
-std::optional<QRect> FindText(const QImage& screen, const QString& text, QRect area) {
-    const QFont font = QGuiApplication::font();
+std::optional<QRect> FindText(const QImage& screen, const QString& text, const QFont& font,
+                              QRect area) {
     const QFontMetrics metrics(font);
     const QRect bounds = metrics.boundingRect(text);
     QImage mask(bounds.size() + QSize(2, 2), QImage::Format_RGB32);
@@ -96,7 +98,7 @@ int Usage() {
     std::fprintf(stderr,
                  "usage: x11-screen-tool grab FILE.png\n"
                  "       x11-screen-tool find-picture PNG...\n"
-                 "       x11-screen-tool find-text TEXT [X Y W H]\n");
+                 "       x11-screen-tool find-text TEXT [--font FAMILY PIXELS] [--in X Y W H]\n");
     return 2;
 }
 
@@ -129,10 +131,25 @@ int main(int argc, char** argv) {
         }
         return 1;
     }
-    if (command == "find-text" && (argc == 3 || argc == 7)) {
+    if (command == "find-text") {
+        QFont font = QGuiApplication::font();
         QRect area = screen.rect();
-        if (argc == 7) area = QRect(atoi(argv[3]), atoi(argv[4]), atoi(argv[5]), atoi(argv[6]));
-        if (auto at = FindText(screen, QString::fromLocal8Bit(argv[2]), area)) return Print(*at);
+        for (int i = 3; i < argc; ++i) {
+            const QString option = QString::fromLocal8Bit(argv[i]);
+            if (option == "--font" && i + 2 < argc) {
+                font = QFont(QString::fromLocal8Bit(argv[i + 1]));
+                font.setPixelSize(atoi(argv[i + 2]));
+                i += 2;
+            } else if (option == "--in" && i + 4 < argc) {
+                area = QRect(atoi(argv[i + 1]), atoi(argv[i + 2]), atoi(argv[i + 3]),
+                             atoi(argv[i + 4]));
+                i += 4;
+            } else {
+                return Usage();
+            }
+        }
+        if (auto at = FindText(screen, QString::fromLocal8Bit(argv[2]), font, area))
+            return Print(*at);
         return 1;
     }
     return Usage();

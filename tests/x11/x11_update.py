@@ -9,8 +9,9 @@ and then, with XTest events through xdotool: clicks "Check for Updates", Next
 on the updates-available screen, waits for the downloads, picks "Wait until
 I close Tessra" by mouse and "Close Tessra and install updates now." by
 keyboard on the finished screen and presses Finish with Return. The Software
-Manager then asks Tessra to close through the window manager, runs the
-installers and starts Tessra again, which must show the new versions.
+Manager then asks Tessra to close through the window manager, shows
+"Installing Tessra Updates" while it runs the installers and starts Tessra
+again, which must show the new versions.
 
 A picture of the screen at each step goes to OUTPUT_DIR. Exit status 0 when
 every check held, 1 otherwise, 77 (skipped) where Xvfb, openbox or xdotool
@@ -38,9 +39,10 @@ SKIP = 77
 WAIT = 30  # seconds for any one step; the whole run takes a few seconds
 SWM_TITLE = "Tessra Software Manager"
 TESSRA_TITLE = "Tessra 2007"
-# Dialog units of the finished screen's controls that the test clicks.
-FINISH_BUTTON_DLU = (187, 232)
-WAIT_RADIO_DLU = (10, 182, 293, 12)
+# The screens' fonts: heading and body (Verdana and Arial, or what stands in).
+HEADING_FONT = ("Verdana", 26)
+BODY_FONT = ("Arial", 16)
+WAIT_RADIO = "Wait until I close Tessra before installing updates."
 
 
 class Failure(Exception):
@@ -153,8 +155,11 @@ class Desktop:
         result = self.tool("find-picture", *files)
         return tuple(int(v) for v in result.stdout.split()) if result.returncode == 0 else None
 
-    def find_text(self, text, area):
-        result = self.tool("find-text", text, *map(str, area))
+    def find_text(self, text, area, font=None):
+        options = ["--in", *map(str, area)]
+        if font:
+            options += ["--font", font[0], str(font[1])]
+        result = self.tool("find-text", text, *options)
         return tuple(int(v) for v in result.stdout.split()) if result.returncode == 0 else None
 
     # Input: XTest events, as from a real mouse and keyboard -----------------
@@ -252,6 +257,15 @@ def drive(build, out, work):
             f.write('#!/bin/sh\nexec "$@"\n')
         os.chmod(os.path.join(tree["bin"], "pkexec"), 0o755)
         env["TESSRA_ELEVATION"] = "1"
+        # The demo's installers call awk: the first one waits for the test's
+        # picture of the installing screen.
+        gate = os.path.join(work, "installers-may-go")
+        with open(os.path.join(tree["bin"], "awk"), "w") as f:
+            f.write("#!/bin/sh\n"
+                    f"i=0; while [ ! -e '{gate}' ] && [ $i -lt {WAIT * 10} ]; do\n"
+                    "  sleep 0.1; i=$((i + 1))\ndone\n"
+                    f"exec '{shutil.which('awk')}' \"$@\"\n")
+        os.chmod(os.path.join(tree["bin"], "awk"), 0o755)
         env["PATH"] = tree["path"] + os.pathsep + env.get("PATH", "")
         env["no_proxy"] = env["NO_PROXY"] = "127.0.0.1,localhost"
         transcript = os.path.join(work, "transcript.jsonl")
@@ -312,17 +326,14 @@ def drive(build, out, work):
         screen = run.screen("FinishedDlg")
         check(screen["checked"] == ["1108"], "\"Close Tessra and install updates now.\" preset")
         dialog = desktop.window(SWM_TITLE, exclude=[dialog, progress])
-        finish = desktop.wait_until(lambda: desktop.find_picture("finish-normal", "finish-focused"),
-                                    "the Finish button")
+        desktop.wait_until(lambda: desktop.find_picture("finish-normal", "finish-focused"),
+                           "the Finish button")
         shot("finished")
-        # The radio buttons lie where the dialog's units put them; the Finish
-        # button's place gives the scale.
-        left, top, _, _ = desktop.geometry(dialog)
-        per_x = (finish[0] - left) / FINISH_BUTTON_DLU[0]
-        per_y = (finish[1] - top) / FINISH_BUTTON_DLU[1]
-        x, y, _, h = WAIT_RADIO_DLU
-        say("  mouse: \"Wait until I close Tessra before installing updates.\"")
-        desktop.click(left + round((x + 3) * per_x), top + round((y + h / 2) * per_y))
+        radio = desktop.wait_until(
+            lambda: desktop.find_text(WAIT_RADIO, desktop.geometry(dialog), BODY_FONT),
+            f"\"{WAIT_RADIO}\"")
+        say(f"  mouse: \"{WAIT_RADIO}\"")
+        desktop.click(*center(radio))
         shot("finished-wait-chosen")
 
         say("  keyboard: Shift+Tab, space (close now), Tab Tab, Return (Finish)")
@@ -344,11 +355,18 @@ def drive(build, out, work):
                              and e.get("pid") == tessra.pid)
         check(ended["reason"] == "close", "Tessra closed on its window's close request "
               "(not by a signal)")
-        finished = run.result("FinishedDlg")
-        check(finished["result"] == 1, "Finish ended the screen with 1 (the close-now way)")
 
         say("  installers and Tessra again")
-        installers = []
+        launch = run.wait_for("the first installer", lambda e: e.get("event") == "launch")
+        desktop.wait_until(
+            lambda: desktop.find_text("Installing Tessra Updates", desktop.geometry(dialog),
+                                      HEADING_FONT),
+            "\"Installing Tessra Updates\"")
+        shot("installing")
+        open(gate, "w").close()
+        finished = run.result("FinishedDlg")
+        check(finished["result"] == 1, "Finish ended the screen with 1 (the close-now way)")
+        installers = [launch]
         while True:
             launch = run.wait_for("a program start", lambda e: e.get("event") == "launch")
             if launch["file"].endswith("/Tessra.exe"):
