@@ -9,7 +9,7 @@ DEB_PACKAGES := cmake ninja-build g++ pkg-config curl python3 \
 	fonts-dejavu-core fonts-liberation dpkg-dev file \
 	libsodium-dev libproxy-dev nginx-light tinyproxy squid \
 	xvfb openbox xdotool x11-utils dbus dbus-daemon \
-	clang libclang-rt-14-dev lintian
+	clang libclang-rt-14-dev lintian desktop-file-utils
 
 .PHONY: all deps configure build test bench demo package screenshots format clean sanitize-address sanitize-thread fuzz
 
@@ -68,7 +68,14 @@ screenshots: build
 	QT_QPA_PLATFORM=offscreen $(BUILD)/bin/tessra-screenshots docs/screens
 
 package: build
+	@rm -f $(BUILD)/tessra-*.deb
 	cd $(BUILD) && cpack -G DEB
+	@if command -v lintian >/dev/null; then \
+	  echo "lintian $(BUILD)/tessra-*.deb"; \
+	  out=$$(lintian --fail-on error,warning $(BUILD)/tessra-*.deb 2>&1); status=$$?; \
+	  printf '%s\n' "$$out" | grep -v 'running with root privileges' || true; \
+	  if [ $$status -eq 0 ]; then echo "lintian: no errors or warnings"; fi; exit $$status; \
+	else echo "lintian is not installed (make deps installs it): packages not checked"; fi
 
 sanitize-address:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DSWM_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug"

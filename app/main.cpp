@@ -199,6 +199,7 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     std::unique_ptr<QApplication> application(StartQt(qtArgc, qtArgv, watch));
+    QApplication::setDesktopFileName("tessra-swm");  // name and icon from tessra-swm.desktop
     Presentation::InstallQtMessageBox();
     Presentation::InstallDesktopNotifications();
 

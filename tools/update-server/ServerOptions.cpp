@@ -23,10 +23,8 @@ bool ParseNumber(const std::string& text, std::uint64_t& value) {
 std::string UsageText() {
     return "usage: tessra-update-server --root DIR [--bind ADDR] [--port N] [--log FILE]\n"
            "         [--throttle BYTES_PER_SEC] [--stall-after BYTES] [--drop-after BYTES]\n"
-           "         [--ignore-range] [--status PATH=CODE]... [--redirect PATH=LOCATION]...
-"
-           "       tessra-update-server --help | --version
-";
+           "         [--ignore-range] [--status PATH=CODE]... [--redirect PATH=LOCATION]...\n"
+           "       tessra-update-server --help | --version\n";
 }
 
 ParseResult ParseOptions(const std::vector<std::string>& args, ServerOptions& options,
