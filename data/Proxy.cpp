@@ -137,7 +137,7 @@ std::string Right(std::string_view text, long long count) {
 }  // namespace
 
 void ReadProxySettings(const std::string& path, ProxySettings& settings) {
-    std::optional<std::vector<std::string>> pieces = ReadLinePieces(path, kTypedPieceChars);
+    std::optional<LinePieces> pieces = LinePieces::Open(path, kTypedPieceChars);
     if (!pieces) return;
     for (const std::string& piece : *pieces) {
         if (piece.find("ui_prop_proxy_") == std::string::npos) continue;

@@ -12,6 +12,7 @@
 #include "data/AlertSuppression.h"
 #include "data/Manifest.h"
 #include "data/ProgramSettings.h"
+#include "data/Proxy.h"
 #include "data/SettingsFile.h"
 #include "platform/LinuxPlatform.h"
 
@@ -80,6 +81,11 @@ TEST(ReaderMemory, AnEightMegabyteFileCostsASmallMultipleOfItself) {
          }},
         {"alert suppression", [&] { Data::ReadAlertSuppression(path); }},
         {"updated mark", [&] { Data::MarkProgramUpdated(path); }},
+        {"proxy settings",
+         [&] {
+             Data::ProxySettings settings;
+             Data::ReadProxySettings(path, settings);
+         }},
         {"registry stand-in",
          [&] {
              setenv("TESSRA_REGISTRY", path.c_str(), 1);
