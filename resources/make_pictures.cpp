@@ -1,6 +1,8 @@
-// Draws every picture the screens use: the two banners, the picture-button
-// sets and the window icon. The PNGs in resources/pictures/ are its output;
-// run `cmake --build <dir> --target pictures` to draw them again.
+// Draws every picture the screens use: the two banners and the picture-button
+// sets, each also at twice the size ("@2x") for screens of a device pixel
+// ratio of 2; and the program's icon at the sizes of an icon theme. The PNGs
+// in resources/pictures/ and resources/icons/ are its output; run
+// `cmake --build <dir> --target pictures` to draw them again.
 
 #include <QDir>
 #include <QFont>
@@ -11,6 +13,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -56,9 +59,17 @@ void DrawBand(QPainter& p, int width, int height) {
     p.drawRect(square.adjusted(0.5, 0.5, -0.5, -0.5));
 }
 
-QImage Banner(int width, int height, bool logo) {
-    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+// An empty picture of `size` logical pixels at `scale` device pixels each; a
+// painter on it draws in logical pixels.
+QImage Canvas(QSize size, int scale) {
+    QImage image(size * scale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
     image.fill(Qt::transparent);
+    return image;
+}
+
+QImage Banner(int width, int height, bool logo, int scale) {
+    QImage image = Canvas(QSize(width, height), scale);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
@@ -88,9 +99,8 @@ QImage Banner(int width, int height, bool logo) {
 
 enum class State { Normal, Pressed, Focused, Disabled };
 
-QImage Button(QSize size, const QString& caption, bool arrow, State state) {
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
+QImage Button(QSize size, const QString& caption, bool arrow, State state, int scale) {
+    QImage image = Canvas(size, scale);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
@@ -172,8 +182,7 @@ QImage Button(QSize size, const QString& caption, bool arrow, State state) {
 }
 
 QImage Icon(int side) {
-    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
+    QImage image = Canvas(QSize(side, side), 1);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
@@ -211,16 +220,24 @@ struct ButtonSet {
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: make_pictures OUTPUT-FOLDER\n");
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: make_pictures PICTURES-FOLDER ICONS-FOLDER\n");
         return 2;
     }
     const QString dir = QString::fromLocal8Bit(argv[1]);
+    const QString iconDir = QString::fromLocal8Bit(argv[2]);
     QDir().mkpath(dir);
+    QDir().mkpath(iconDir);
 
-    bool ok = Save(Banner(467, 42, true), dir, "banner.png") &&
-              Save(Banner(344, 30, false), dir, "banner-small.png") &&
-              Save(Icon(32), dir, "icon-32.png") && Save(Icon(48), dir, "icon-48.png");
+    // name.png at scale 1, name@2x.png at scale 2: Qt's own naming for such pairs.
+    const auto saveBoth = [&](const QString& name, const std::function<QImage(int)>& draw) {
+        const bool one = Save(draw(1), dir, name + ".png");
+        return Save(draw(2), dir, name + "@2x.png") && one;
+    };
+    bool ok = saveBoth("banner", [](int scale) { return Banner(467, 42, true, scale); });
+    ok = saveBoth("banner-small", [](int scale) { return Banner(344, 30, false, scale); }) && ok;
+    for (int side : {16, 24, 32, 48, 64, 128, 256})
+        ok = Save(Icon(side), iconDir, QString("tessra-swm-%1.png").arg(side)) && ok;
 
     const ButtonSet sets[] = {
         {"cancel", "Cancel", {84, 26}, false},
@@ -241,8 +258,12 @@ int main(int argc, char** argv) {
                   {State::Disabled, "disabled"}};
     for (const ButtonSet& set : sets) {
         for (const auto& s : states) {
-            const QString name = QString("button-%1-%2.png").arg(set.file, s.suffix);
-            ok = Save(Button(set.size, set.caption, set.arrow, s.state), dir, name) && ok;
+            const QString name = QString("button-%1-%2").arg(set.file, s.suffix);
+            ok = saveBoth(name,
+                          [&](int scale) {
+                              return Button(set.size, set.caption, set.arrow, s.state, scale);
+                          }) &&
+                 ok;
         }
     }
     return ok ? 0 : 1;

@@ -31,10 +31,9 @@ const char* FileStem(PictureSet set) {
 }  // namespace
 
 ButtonPictures LoadButtonPictures(PictureSet set) {
-    EnsureResources();
-    const QString stem = QString(":/pictures/button-%1-").arg(FileStem(set));
-    return {QPixmap(stem + "normal.png"), QPixmap(stem + "pressed.png"),
-            QPixmap(stem + "focused.png"), QPixmap(stem + "disabled.png")};
+    const QString stem = QString("button-%1-").arg(FileStem(set));
+    return {Picture(stem + "normal.png"), Picture(stem + "pressed.png"),
+            Picture(stem + "focused.png"), Picture(stem + "disabled.png")};
 }
 
 PictureButton::PictureButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {
@@ -45,7 +44,7 @@ PictureButton::PictureButton(const QString& text, QWidget* parent) : QPushButton
 void PictureButton::SetPictures(PictureSet set) {
     set_ = set;
     pictures_ = LoadButtonPictures(set);
-    if (!pictures_.normal.isNull()) setFixedSize(pictures_.normal.size());
+    if (!pictures_.normal.isNull()) setFixedSize(pictures_.normal.deviceIndependentSize().toSize());
     update();
 }
 

@@ -1,5 +1,7 @@
 #include "screens/Resources.h"
 
+#include <QFile>
+#include <QGuiApplication>
 #include <QtGlobal>
 
 // Q_INIT_RESOURCE declares a global function, so it cannot sit inside a namespace.
@@ -15,21 +17,30 @@ void EnsureResources() {
     (void)done;
 }
 
-QPixmap BannerPicture() {
+QPixmap Picture(const QString& name) {
     EnsureResources();
-    return QPixmap(":/pictures/banner.png");
+    const QString path = ":/pictures/" + name;
+    // Screens of a device pixel ratio of 2 or more get the picture drawn at twice the size.
+    if (qGuiApp && qGuiApp->devicePixelRatio() >= 2) {
+        QString doubled = path;
+        doubled.insert(doubled.lastIndexOf('.'), "@2x");
+        QPixmap sharp(doubled);
+        if (!sharp.isNull()) {
+            sharp.setDevicePixelRatio(2);
+            return sharp;
+        }
+    }
+    return QPixmap(path);
 }
 
-QPixmap SmallBannerPicture() {
-    EnsureResources();
-    return QPixmap(":/pictures/banner-small.png");
-}
+QPixmap BannerPicture() { return Picture("banner.png"); }
+QPixmap SmallBannerPicture() { return Picture("banner-small.png"); }
 
 QIcon WindowIcon() {
     EnsureResources();
     QIcon icon;
-    icon.addFile(":/pictures/icon-32.png", QSize(32, 32));
-    icon.addFile(":/pictures/icon-48.png", QSize(48, 48));
+    for (int side : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QString(":/icons/tessra-swm-%1.png").arg(side), QSize(side, side));
     return icon;
 }
 

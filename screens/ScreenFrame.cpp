@@ -1,10 +1,13 @@
 #include "screens/ScreenFrame.h"
 
 #include <QCheckBox>
+#include <QFontMetrics>
+#include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QRadioButton>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 
 #include "screens/ListBox.h"
@@ -22,20 +25,47 @@ QRect Dlu(int x, int y, int width, int height) {
     return QRect(DluX(x), DluY(y), DluX(width), DluY(height));
 }
 
+namespace {
+QFont PlainFont(const QString& face, int pixelSize) {
+    QFont font{face};
+    font.setPixelSize(pixelSize);
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    font.setUnderline(false);
+    return font;
+}
+}  // namespace
+
 QFont TemplateFont() {
-    QFont font = ScreenFont("MS Sans Serif", 11);
+    // 8 points is an em of 11 pixels on a 96 dpi screen.
+    QFont font = PlainFont("MS Sans Serif", 11);
     // Where the template face is missing, a face of like width stands in.
     font.setFamilies({"MS Sans Serif", "Liberation Sans", "Arial"});
     return font;
 }
 
-QFont ScreenFont(const char* face, int pixels) {
-    QFont font{QString::fromLatin1(face)};
-    font.setPixelSize(pixels);
-    font.setWeight(QFont::Normal);
-    font.setItalic(false);
-    font.setUnderline(false);
-    return font;
+int PixelSizeForCellHeight(const QString& face, int cellHeight) {
+    static QHash<QPair<QString, int>, int> known;
+    const QPair<QString, int> key(face, cellHeight);
+    if (auto found = known.constFind(key); found != known.constEnd()) return *found;
+    const auto fits = [&](int size) {
+        const QFontMetrics metrics(PlainFont(face, size));
+        return metrics.ascent() + metrics.descent() <= cellHeight;
+    };
+    // Most faces have an em smaller than their cell, so the walk usually goes down.
+    int size = std::max(cellHeight, 1);
+    if (fits(size)) {
+        while (fits(size + 1)) ++size;
+    } else {
+        while (size > 1 && !fits(size)) --size;
+    }
+    known.insert(key, size);
+    return size;
+}
+
+QFont ScreenFont(const char* face, int cellHeight) {
+    const QString family = QString::fromLatin1(face);
+    return PlainFont(family, PixelSizeForCellHeight(family, cellHeight));
 }
 
 ScreenFrame::ScreenFrame(QWidget* parent, int widthDlu, int heightDlu, Banner banner,
@@ -60,7 +90,7 @@ ScreenFrame::ScreenFrame(QWidget* parent, int widthDlu, int heightDlu, Banner ba
     auto* picture = new QLabel(this);
     picture->setObjectName("1136");
     picture->setPixmap(banner == Banner::Large ? BannerPicture() : SmallBannerPicture());
-    picture->setGeometry(QRect(QPoint(0, 0), picture->pixmap().size()));
+    picture->setGeometry(QRect(QPoint(0, 0), picture->pixmap().deviceIndependentSize().toSize()));
 }
 
 ScreenFrame::~ScreenFrame() = default;
@@ -153,7 +183,7 @@ QLabel* ScreenFrame::AddText(int id, const QString& text, const QRect& dlu,
 ListBox* ScreenFrame::AddList(int id, const QRect& dlu, bool tabStop, bool selectable) {
     // The lists' one tab stop lies at 75 dialog units.
     auto* list = new ListBox(id, tabStop ? DluX(75) : 0, selectable, this);
-    list->setGeometry(dlu);
+    list->SetTemplateGeometry(dlu);
     return list;
 }
 
@@ -191,10 +221,10 @@ QCheckBox* ScreenFrame::AddCheck(int id, const QString& text, const QRect& dlu) 
     return check;
 }
 
-void ScreenFrame::CreateFonts(const char* headingFace, int headingPixels, const char* bodyFace,
-                              int bodyPixels) {
-    if (headingFace) heading_ = ScreenFont(headingFace, headingPixels);
-    body_ = ScreenFont(bodyFace, bodyPixels);
+void ScreenFrame::CreateFonts(const char* headingFace, int headingCellHeight, const char* bodyFace,
+                              int bodyCellHeight) {
+    if (headingFace) heading_ = ScreenFont(headingFace, headingCellHeight);
+    body_ = ScreenFont(bodyFace, bodyCellHeight);
 }
 
 void ScreenFrame::UseHeadingFont(std::initializer_list<int> ids) {

@@ -39,8 +39,12 @@ inline constexpr int kListGrey = 235;
 
 // Template font of every screen, used where no screen font is set.
 QFont TemplateFont();
-// A font made from a face and a pixel height: normal weight, no italic.
-QFont ScreenFont(const char* face, int pixels);
+// A font made from a face and a cell height (ascent plus descent, in pixels),
+// as a font description gives it: normal weight, no italic.
+QFont ScreenFont(const char* face, int cellHeight);
+// The largest pixel (em) size whose ascent plus descent, in the face that
+// stands in for `face` here, is at most `cellHeight`. Computed once per pair.
+int PixelSizeForCellHeight(const QString& face, int cellHeight);
 
 class ScreenFrame : public QDialog {
     Q_OBJECT
@@ -93,8 +97,8 @@ class ScreenFrame : public QDialog {
     QRadioButton* AddRadio(int id, const QString& text, const QRect& dlu);
     QCheckBox* AddCheck(int id, const QString& text, const QRect& dlu);
 
-    void CreateFonts(const char* headingFace, int headingPixels, const char* bodyFace,
-                     int bodyPixels);
+    void CreateFonts(const char* headingFace, int headingCellHeight, const char* bodyFace,
+                     int bodyCellHeight);
     void UseHeadingFont(std::initializer_list<int> ids);
     void UseBodyFont(std::initializer_list<int> ids);
     void ShowControls(std::initializer_list<int> ids, bool visible);

@@ -1,7 +1,9 @@
 #include "screens/StaticLink.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 
 #include "platform/Platform.h"
 #include "screens/WebAddresses.h"
@@ -15,6 +17,7 @@ CStaticLink::CStaticLink(int id, const QString& text, QWidget* parent, const QSt
     : QLabel(text, parent), target_(target), color_(kUnvisitedColor) {
     setObjectName(QString::number(id));
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::StrongFocus);
     setTextFormat(Qt::PlainText);
     ApplyLook();
 }
@@ -27,7 +30,8 @@ void CStaticLink::Open() {
         target_ = entry ? QString::fromStdString(*entry) : text();
     }
     if (target_.isEmpty()) return;
-    if (!Sys::Current().OpenUrl(target_.toStdString())) {
+    // A target without a scheme (the link's own text) is a web address.
+    if (!Sys::Current().OpenUrl(OpenableAddress(target_.toStdString()))) {
         Sys::Current().Beep();
         return;
     }
@@ -43,6 +47,30 @@ void CStaticLink::mousePressEvent(QMouseEvent* event) {
         return;
     }
     QLabel::mousePressEvent(event);
+}
+
+void CStaticLink::keyPressEvent(QKeyEvent* event) {
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter ||
+                  event->key() == Qt::Key_Space)) {
+        Open();
+        event->accept();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void CStaticLink::paintEvent(QPaintEvent* event) {
+    QLabel::paintEvent(event);
+    if (!hasFocus()) return;
+    // The focus rectangle goes round the text, not round the whole control.
+    int flags = static_cast<int>(alignment());
+    if (wordWrap()) flags |= Qt::TextWordWrap;
+    const QRect box = fontMetrics().boundingRect(contentsRect(), flags, text());
+    QPainter painter(this);
+    painter.setPen(QPen(color_, 1, Qt::DotLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(box.adjusted(0, 0, -1, -1).intersected(rect().adjusted(0, 0, -1, -1)));
 }
 
 void CStaticLink::changeEvent(QEvent* event) {

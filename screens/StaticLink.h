@@ -1,7 +1,8 @@
 #pragma once
 // CStaticLink: a static text that works as a hyperlink (underlined olive
 // green, hand cursor). Its target is the string-table entry of its control id,
-// else its own text; it opens through the platform.
+// else its own text; it opens through the platform. Tab reaches it (a dotted
+// rectangle shows the focus), Enter or Space opens it.
 
 #include <QColor>
 #include <QLabel>
@@ -23,6 +24,8 @@ class CStaticLink : public QLabel {
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
 
   private:

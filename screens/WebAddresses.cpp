@@ -1,5 +1,7 @@
 #include "screens/WebAddresses.h"
 
+#include <cctype>
+
 #include "data/ProblemText.h"
 
 namespace Presentation {
@@ -20,6 +22,23 @@ std::string StateAvailabilityUrl() {
 }
 std::string UpdateCenterUrl() { return WithScheme(UpdateCenterText()); }
 std::string AlertsUrl() { return WithScheme(AlertsText()); }
+
+std::string OpenableAddress(const std::string& address) {
+    // A scheme is a letter, then letters, digits, '+', '-' or '.', then ':'. A
+    // host name followed by ':' and a port number looks the same, so a digit
+    // after the ':' means a port, not a scheme.
+    const size_t colon = address.find(':');
+    bool scheme = colon != std::string::npos && colon > 0 &&
+                  std::isalpha(static_cast<unsigned char>(address[0]));
+    for (size_t i = 1; scheme && i < colon; ++i) {
+        const unsigned char c = static_cast<unsigned char>(address[i]);
+        scheme = std::isalnum(c) || c == '+' || c == '-' || c == '.';
+    }
+    if (scheme && colon + 1 < address.size() &&
+        std::isdigit(static_cast<unsigned char>(address[colon + 1])))
+        scheme = false;
+    return scheme ? address : WithScheme(address);
+}
 
 std::optional<std::string> StringTableEntry(int id) {
     switch (id) {

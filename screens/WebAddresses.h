@@ -19,6 +19,10 @@ std::string AlertsUrl();
 std::string UpdateCenterText();
 std::string AlertsText();
 
+// An address as the browser is handed it: one without a scheme
+// ("www.tessra.example/updates/") is a web page, opened as "http://" + address.
+std::string OpenableAddress(const std::string& address);
+
 // The string table: link targets by control id (1100, 1110, 1112, 1134).
 std::optional<std::string> StringTableEntry(int id);
 

@@ -3,6 +3,7 @@
 // Qt message box behind the platform's.
 
 #include <QCheckBox>
+#include <QFontDatabase>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -22,6 +23,7 @@
 #include "screens/NoUpdatesAvailDlg.h"
 #include "screens/PictureButton.h"
 #include "screens/QtMessageBox.h"
+#include "screens/Resources.h"
 #include "screens/ResumeCancelDlg.h"
 #include "screens/StaticLink.h"
 #include "screens/UpdatesAvailableDlg.h"
@@ -42,13 +44,37 @@ class FrameTest : public QObject {
     void linkBeepsWhenTheOpenFails();
     void linkWithoutTargetOrTextDoesNothing();
     void linkLooksLikeALink();
+    void addressesWithoutASchemeOpenAsWebPages_data();
+    void addressesWithoutASchemeOpenAsWebPages();
+    void linksAndButtonsWorkFromTheKeyboard();
+    void mnemonicPressesTheButtonOfItsLetter_data();
+    void mnemonicPressesTheButtonOfItsLetter();
     void cancelAsksForConfirmationOnFiveScreens_data();
     void cancelAsksForConfirmationOnFiveScreens();
     void escapeAndCloseBoxCancelAtOnceWhereNoConfirmation();
     void enterIsOk();
     void confirmationChoosesItsMessageFromTheCommandLine();
     void messageBoxFromAWorkerThreadShowsOnTheUiThread();
+    void messageBoxHasTheIconAndRoomForItsTitle();
 };
+
+namespace {
+QImage Drawn(QWidget& widget) {
+    QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::white);
+    widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
+// Presses Tab until `target` has the focus; false when a round of the
+// screen's controls never reaches it.
+bool TabTo(QWidget& screen, QWidget* target) {
+    for (int i = 0; i < 30 && QApplication::focusWidget() != target; ++i)
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &screen,
+                        Qt::Key_Tab);
+    return QApplication::focusWidget() == target;
+}
+}  // namespace
 
 void FrameTest::screensHaveTheTemplateSizesBannersAndTitles() {
     ScopedPlatform platform;
@@ -186,7 +212,8 @@ void FrameTest::linkOpensItsStringTableEntryElseItsText() {
     QTest::mouseClick(center, Qt::RightButton);
     const std::vector<std::string> expected{
         "http://www.tessra.example/updates/federalavailability/",
-        "http://www.tessra.example/updates/stateavailability/", "www.tessra.example/updates/"};
+        "http://www.tessra.example/updates/stateavailability/",
+        "http://www.tessra.example/updates/"};
     QCOMPARE(platform.fake.opened, expected);
     QCOMPARE(platform.fake.beeps, 0);
     QCOMPARE(federal->CurrentColor(), QColor(74, 104, 9));
@@ -237,7 +264,7 @@ void FrameTest::linkLooksLikeALink() {
         auto* link = Find<CStaticLink>(&screen, id);
         QVERIFY(link->font().underline());
         QCOMPARE(link->font().family(), QString("Arial"));
-        QCOMPARE(link->font().pixelSize(), 16);
+        QCOMPARE(link->font().pixelSize(), PixelSizeForCellHeight("Arial", 16));
         QCOMPARE(link->palette().color(QPalette::WindowText), QColor(74, 104, 9));
         QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
     }
@@ -245,6 +272,94 @@ void FrameTest::linkLooksLikeALink() {
     auto* link = Find<CStaticLink>(&screen, 1100);
     link->setFont(ScreenFont("Verdana", 16));
     QVERIFY(link->font().underline());
+}
+
+void FrameTest::addressesWithoutASchemeOpenAsWebPages_data() {
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("opened");
+    QTest::newRow("host and path") << "www.tessra.example/updates/"
+                                   << "http://www.tessra.example/updates/";
+    QTest::newRow("host and port") << "localhost:8080/updates/"
+                                   << "http://localhost:8080/updates/";
+    QTest::newRow("dotted host and port") << "www.tessra.example:8080/"
+                                          << "http://www.tessra.example:8080/";
+    QTest::newRow("http") << "http://www.tessra.example/"
+                          << "http://www.tessra.example/";
+    QTest::newRow("https") << "https://www.tessra.example/a"
+                           << "https://www.tessra.example/a";
+    QTest::newRow("mail") << "mailto:help@tessra.example"
+                          << "mailto:help@tessra.example";
+}
+
+void FrameTest::addressesWithoutASchemeOpenAsWebPages() {
+    QFETCH(QString, address);
+    QFETCH(QString, opened);
+    ScopedPlatform platform;
+    CStaticLink link(1153, address, nullptr);
+    QTest::mouseClick(&link, Qt::LeftButton);
+    QCOMPARE(platform.fake.opened, std::vector<std::string>{opened.toStdString()});
+    QCOMPARE(link.text(), address);  // the text shown stays as it is
+}
+
+void FrameTest::linksAndButtonsWorkFromTheKeyboard() {
+    ScopedPlatform platform;
+    Entries entries;
+    Data::EntryList updates{entries.Add("US", "Federal", 1, 2, 1000)};
+    Data::EntryList current{entries.Add("NY", "New York", 2, 2, 0, "Soon.")};
+    UpdatesAvailableDlg screen(updates, current);
+    screen.show();
+    QApplication::setActiveWindow(&screen);
+    QVERIFY(QTest::qWaitForWindowActive(&screen));
+    auto* federal = Find<CStaticLink>(&screen, 1100);
+    auto* state = Find<CStaticLink>(&screen, 1110);
+    const QImage unfocused = Drawn(*federal);
+    QVERIFY(TabTo(screen, federal));
+    QVERIFY2(Drawn(*federal) != unfocused, "the focused link looks the same");
+    QTest::keyClick(federal, Qt::Key_Space);
+    QVERIFY(TabTo(screen, state));
+    // Enter on a link opens it and does not press Next.
+    QTest::keyClick(state, Qt::Key_Return);
+    QCOMPARE(platform.fake.opened,
+             (std::vector<std::string>{"http://www.tessra.example/updates/federalavailability/",
+                                       "http://www.tessra.example/updates/stateavailability/"}));
+    QVERIFY(!screen.HasEnded());
+    // The picture buttons show the focused picture when Tab reaches them.
+    auto* next = Find<PictureButton>(&screen, 1);
+    const QImage focusedPicture = LoadButtonPictures(PictureSet::Next)
+                                      .focused.toImage()
+                                      .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QVERIFY(Drawn(*next) != focusedPicture.copy());
+    QVERIFY(TabTo(screen, next));
+    QImage drawn(next->size(), QImage::Format_ARGB32_Premultiplied);
+    drawn.fill(Qt::transparent);
+    next->render(&drawn, QPoint(), QRegion(), QWidget::DrawChildren);
+    QCOMPARE(drawn, focusedPicture);
+    screen.hide();
+}
+
+void FrameTest::mnemonicPressesTheButtonOfItsLetter_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("result");
+    QTest::newRow("Alt+R: &Resume") << int(Qt::Key_R) << 1;
+    QTest::newRow("Alt+C: &Cancel") << int(Qt::Key_C) << 2;
+}
+
+void FrameTest::mnemonicPressesTheButtonOfItsLetter() {
+    QFETCH(int, key);
+    QFETCH(int, result);
+    ScopedPlatform platform;
+    ResumeCancelDlg confirm;
+    QCOMPARE(ExecWith(confirm,
+                      [&] {
+                          // Unanswered, the screen ends with 0 after a while.
+                          QTimer::singleShot(5000, &confirm, [&] { confirm.done(0); });
+                          QVERIFY(QTest::qWaitForWindowActive(&confirm));
+                          // A letter that no caption underlines does nothing.
+                          QTest::keyClick(&confirm, Qt::Key_X, Qt::AltModifier);
+                          QVERIFY(!confirm.HasEnded());
+                          QTest::keyClick(&confirm, Qt::Key(key), Qt::AltModifier);
+                      }),
+             result);
 }
 
 void FrameTest::cancelAsksForConfirmationOnFiveScreens_data() {
@@ -370,7 +485,8 @@ void FrameTest::confirmationChoosesItsMessageFromTheCommandLine() {
         QVERIFY(!Shown(&confirm, 1129));
         QCOMPARE(Text(&confirm, 1118), QString(ResumeCancelDlg::kUpdateMessage));
         QCOMPARE(Find<QLabel>(&confirm, 1118)->font().family(), QString("Arial"));
-        QCOMPARE(Find<QLabel>(&confirm, 1118)->font().pixelSize(), 16);
+        QCOMPARE(Find<QLabel>(&confirm, 1118)->font().pixelSize(),
+                 PixelSizeForCellHeight("Arial", 16));
         QCOMPARE(Find<QWidget>(&confirm, 1)->property("text").toString(), QString("&Resume"));
     }
     platform.fake.commandLine =
@@ -389,11 +505,14 @@ void FrameTest::messageBoxFromAWorkerThreadShowsOnTheUiThread() {
     QThread* seenOn = nullptr;
     QString seenTitle, seenText;
     QMessageBox::Icon seenIcon = QMessageBox::NoIcon;
+    bool seenProgramIcon = false;
     AnswerModal<QMessageBox>([&](QMessageBox* box) {
         seenOn = QThread::currentThread();
         seenTitle = box->windowTitle();
         seenText = box->text();
         seenIcon = box->icon();
+        seenProgramIcon =
+            box->windowIcon().pixmap(32).toImage() == WindowIcon().pixmap(32).toImage();
         QCOMPARE(box->parentWidget(), nullptr);
         QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
         box->button(QMessageBox::Ok)->click();
@@ -411,7 +530,27 @@ void FrameTest::messageBoxFromAWorkerThreadShowsOnTheUiThread() {
     QCOMPARE(seenTitle, QString("Problem Detected"));
     QCOMPARE(seenText, QString("Problem number (7)"));
     QCOMPARE(seenIcon, QMessageBox::Warning);
+    QVERIFY(seenProgramIcon);
     Sys::Linux().SetMessageHandler(nullptr);
+}
+
+void FrameTest::messageBoxHasTheIconAndRoomForItsTitle() {
+    const QString title = "State Download Complete";
+    QMessageBox box(QMessageBox::NoIcon, title,
+                    "Your State Download is complete.\n\n                Click OK to install.",
+                    QMessageBox::Ok);
+    FitMessageBox(box);
+    box.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&box));
+    QVERIFY(!box.windowIcon().isNull());
+    QVERIFY(box.windowIcon().availableSizes().contains(QSize(256, 256)));
+    // A title bar shows the title in bold beside an icon and up to three buttons.
+    QFont titleFont = QFontDatabase::systemFont(QFontDatabase::TitleFont);
+    titleFont.setBold(true);
+    const int titleBar = QFontMetrics(titleFont).horizontalAdvance(title) + 16 + 3 * 24;
+    QVERIFY2(box.width() >= titleBar,
+             qPrintable(QString("%1 wide, the title bar needs %2").arg(box.width()).arg(titleBar)));
+    box.close();
 }
 
 QTEST_MAIN(FrameTest)

@@ -115,7 +115,8 @@ void ProgressTest::openingShowsTotalsEstimatesAndPresentBytes() {
     QVERIFY(!screen.WorkerStarted());
     for (int id : {1116, 1106, 1005, 1007, 1101, 1075, 1076, 1117, 1123, 1124, 1011, 1012}) {
         QCOMPARE(Find<QWidget>(&screen, id)->font().family(), QString("Arial"));
-        QCOMPARE(Find<QWidget>(&screen, id)->font().pixelSize(), 16);
+        QCOMPARE(Find<QWidget>(&screen, id)->font().pixelSize(),
+                 PixelSizeForCellHeight("Arial", 16));
     }
 
     // Nothing to download: the template's label stays.
@@ -161,7 +162,8 @@ void ProgressTest::headingFollowsTheKindOfDownload() {
         QVERIFY(Shown(&screen, 1027) && !Shown(&screen, 1127));
         QCOMPARE(Text(screen, 1027), QString("Update Download Progress"));
         QCOMPARE(Find<QWidget>(&screen, 1027)->font().family(), QString("Verdana"));
-        QCOMPARE(Find<QWidget>(&screen, 1027)->font().pixelSize(), 32);
+        QCOMPARE(Find<QWidget>(&screen, 1027)->font().pixelSize(),
+                 PixelSizeForCellHeight("Verdana", 32));
     }
     platform.fake.commandLine = "/opt/tessra/tessra-swm /purchase http://h.example/s/CA.exe";
     DLMgrDlg screen(list, 1, "", "");

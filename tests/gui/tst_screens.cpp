@@ -29,11 +29,12 @@ std::vector<std::string> Lines(QWidget* screen, int id) {
     return list ? list->Lines() : std::vector<std::string>{"<missing list>"};
 }
 
-void CheckFont(QWidget* screen, int id, const char* face, int pixels) {
+// The font of a face and cell height (the em that gives that cell).
+void CheckFont(QWidget* screen, int id, const char* face, int cellHeight) {
     QWidget* control = Find<QWidget>(screen, id);
     QVERIFY2(control, qPrintable(QString("control %1").arg(id)));
     QCOMPARE(control->font().family(), QString(face));
-    QCOMPARE(control->font().pixelSize(), pixels);
+    QCOMPARE(control->font().pixelSize(), PixelSizeForCellHeight(face, cellHeight));
     QVERIFY(!control->font().bold());
     QVERIFY(!control->font().italic());
 }
