@@ -113,7 +113,12 @@ int main(int argc, char** argv) {
     if (argc < 3) return Usage();
     QGuiApplication app(argc, argv);
     const QString command = QString::fromLocal8Bit(argv[1]);
-    const QImage screen = GrabScreen();
+    // SWM_SCREEN_IMAGE: search a saved picture instead of the screen (to look into a failure).
+    const QByteArray saved = qgetenv("SWM_SCREEN_IMAGE");
+    const QImage screen =
+        saved.isEmpty()
+            ? GrabScreen()
+            : QImage(QString::fromLocal8Bit(saved)).convertToFormat(QImage::Format_RGB32);
     if (screen.isNull()) {
         std::fprintf(stderr, "x11-screen-tool: cannot grab the screen\n");
         return 2;

@@ -40,9 +40,12 @@ WAIT = 30  # seconds for any one step; the whole run takes a few seconds
 SWM_TITLE = "Tessra Software Manager"
 TESSRA_TITLE = "Tessra 2007"
 # The screens' fonts: heading and body (Verdana and Arial, or what stands in).
-HEADING_FONT = ("Verdana", 26)
-BODY_FONT = ("Arial", 16)
+# Em sizes of the screens' fonts: cell heights 26 and 16 in the faces that stand in.
+HEADING_FONT = ("Verdana", 23)
+BODY_FONT = ("Arial", 14)
 WAIT_RADIO = "Wait until I close Tessra before installing updates."
+# Found on screen by its tail: the first glyphs come out a pixel apart from a fresh rendering.
+WAIT_RADIO_TAIL = "I close Tessra before installing updates."
 
 
 class Failure(Exception):
@@ -156,11 +159,16 @@ class Desktop:
         return tuple(int(v) for v in result.stdout.split()) if result.returncode == 0 else None
 
     def find_text(self, text, area, font=None):
-        options = ["--in", *map(str, area)]
-        if font:
-            options += ["--font", font[0], str(font[1])]
-        result = self.tool("find-text", text, *options)
-        return tuple(int(v) for v in result.stdout.split()) if result.returncode == 0 else None
+        # The face that stands in decides the em of a cell height: try the
+        # sizes around the expected one.
+        for size in ([font[1], font[1] - 1, font[1] + 1, font[1] + 2] if font else [None]):
+            options = ["--in", *map(str, area)]
+            if font:
+                options += ["--font", font[0], str(size)]
+            result = self.tool("find-text", text, *options)
+            if result.returncode == 0:
+                return tuple(int(v) for v in result.stdout.split())
+        return None
 
     # Input: XTest events, as from a real mouse and keyboard -----------------
 
@@ -330,7 +338,7 @@ def drive(build, out, work):
                            "the Finish button")
         shot("finished")
         radio = desktop.wait_until(
-            lambda: desktop.find_text(WAIT_RADIO, desktop.geometry(dialog), BODY_FONT),
+            lambda: desktop.find_text(WAIT_RADIO_TAIL, desktop.geometry(dialog), BODY_FONT),
             f"\"{WAIT_RADIO}\"")
         say(f"  mouse: \"{WAIT_RADIO}\"")
         desktop.click(*center(radio))
