@@ -1,12 +1,12 @@
 #include "data/PublisherKey.h"
 
-#include <fcntl.h>
 #include <sodium.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+
+#include "data/Text.h"
 
 namespace Data {
 
@@ -44,22 +44,11 @@ PublisherKey LoadPublisherKey(const std::string& path) {
         if (errno == ENOENT) return result;
         return Broken(result);
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return Broken(result);
-    std::string text;
-    char buffer[kMaxKeyFileBytes + 1];
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    while (ok) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) ok = false;
-        if (got <= 0) break;
-        text.append(buffer, static_cast<size_t>(got));
-        if (text.size() > kMaxKeyFileBytes) ok = false;
-    }
-    ::close(fd);
-    if (!ok) return Broken(result);
-    std::optional<PublicKey> key = ParsePublicKey(text);
+    // The key file is the administrator's: a link to it is fine.
+    const std::optional<std::string> text =
+        ReadBoundedFile(path, kMaxKeyFileBytes, LinkRule::Follow);
+    if (!text) return Broken(result);
+    std::optional<PublicKey> key = ParsePublicKey(*text);
     if (!key || !CryptoReady()) return Broken(result);
     result.key = *key;
     result.state = PublisherKey::State::Usable;

@@ -1,41 +1,10 @@
 #include "data/SignedText.h"
 
-#include <fcntl.h>
 #include <sodium.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
+#include "data/Text.h"
 
 namespace Data {
-
-namespace {
-
-// The whole file, when it is a regular file (not reached through a link) of
-// at most `limit` bytes.
-std::optional<std::string> ReadBounded(const std::string& path, size_t limit) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
-    struct stat st {};
-    std::string text;
-    bool ok =
-        ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= limit;
-    char buffer[16384];
-    while (ok) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) ok = false;
-        if (got <= 0) break;
-        text.append(buffer, static_cast<size_t>(got));
-        // The file may grow while it is read.
-        if (text.size() > limit) ok = false;
-    }
-    ::close(fd);
-    if (!ok) return std::nullopt;
-    return text;
-}
-
-}  // namespace
 
 const char* SignatureStatusName(SignatureStatus status) {
     switch (status) {
@@ -76,7 +45,7 @@ SignatureStatus VerifySignedText(std::string_view text, const PublicKey& key) {
 
 SignatureStatus VerifySignedFile(const std::string& path, const PublisherKey& key) {
     if (key.state != PublisherKey::State::Usable) return SignatureStatus::Invalid;
-    std::optional<std::string> text = ReadBounded(path, kMaxSignedTextBytes);
+    std::optional<std::string> text = ReadBoundedFile(path, kMaxSignedTextBytes);
     if (!text) return SignatureStatus::Invalid;
     return VerifySignedText(*text, key.key);
 }

@@ -1,6 +1,11 @@
 #include "data/Text.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <limits>
 
 namespace Data {
@@ -55,6 +60,29 @@ std::string RemoveAll(std::string_view text, char what) {
     for (char c : text)
         if (c != what) out += c;
     return out;
+}
+
+std::optional<std::string> ReadBoundedFile(const std::string& path, size_t limit, LinkRule links) {
+    const int noFollow = links == LinkRule::Refuse ? O_NOFOLLOW : 0;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | noFollow);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    std::string text;
+    bool ok =
+        ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= limit;
+    char buffer[16384];
+    while (ok) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) ok = false;
+        if (got <= 0) break;
+        text.append(buffer, static_cast<size_t>(got));
+        // The file may grow while it is read.
+        if (text.size() > limit) ok = false;
+    }
+    ::close(fd);
+    if (!ok) return std::nullopt;
+    return text;
 }
 
 }  // namespace Data

@@ -2,6 +2,7 @@
 // Small text rules shared by the readers and the command-line parsing.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,13 @@ int32_t Atoi32(std::string_view text);
 
 // Replaces every occurrence of `what` with nothing.
 std::string RemoveAll(std::string_view text, char what);
+
+enum class LinkRule { Follow, Refuse };
+
+// The whole of a small regular file of at most `limit` bytes; nothing for
+// anything else (a folder, a pipe, a longer file, a link under Refuse).
+std::optional<std::string> ReadBoundedFile(const std::string& path, size_t limit,
+                                           LinkRule links = LinkRule::Refuse);
 
 // The "/Tessra/2007/" suffix of every data path.
 inline constexpr const char* kTessraSuffix = "/Tessra/2007/";
