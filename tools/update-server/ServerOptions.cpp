@@ -99,34 +99,34 @@ ParseResult ParseOptions(const std::vector<std::string>& args, ServerOptions& op
             if (!number(n)) return ParseResult::Error;
             options.dropAfter = n;
         } else if (name == "--status") {
-            std::string spec;
-            if (!value(spec)) return ParseResult::Error;
-            auto eq = spec.rfind('=');
+            std::string pair;
+            if (!value(pair)) return ParseResult::Error;
+            auto eq = pair.rfind('=');
             std::uint64_t code = 0;
-            if (eq == std::string::npos || !ParseNumber(spec.substr(eq + 1), code) || code < 200 ||
+            if (eq == std::string::npos || !ParseNumber(pair.substr(eq + 1), code) || code < 200 ||
                 code > 599) {
-                error = "--status wants PATH=CODE with CODE from 200 to 599: " + spec;
+                error = "--status wants PATH=CODE with CODE from 200 to 599: " + pair;
                 return ParseResult::Error;
             }
             RequestTarget target;
-            if (ParseRequestTarget(spec.substr(0, eq), target) != TargetResult::Ok ||
+            if (ParseRequestTarget(pair.substr(0, eq), target) != TargetResult::Ok ||
                 target.proxyRequest) {
-                error = "--status: PATH must be an absolute path below the root: " + spec;
+                error = "--status: PATH must be an absolute path below the root: " + pair;
                 return ParseResult::Error;
             }
             options.statusOverrides[target.path] = static_cast<int>(code);
         } else if (name == "--redirect") {
-            std::string spec;
-            if (!value(spec)) return ParseResult::Error;
-            auto eq = spec.find('=');
+            std::string pair;
+            if (!value(pair)) return ParseResult::Error;
+            auto eq = pair.find('=');
             RequestTarget target;
-            if (eq == std::string::npos || eq + 1 == spec.size() ||
-                ParseRequestTarget(spec.substr(0, eq), target) != TargetResult::Ok ||
+            if (eq == std::string::npos || eq + 1 == pair.size() ||
+                ParseRequestTarget(pair.substr(0, eq), target) != TargetResult::Ok ||
                 target.proxyRequest) {
-                error = "--redirect wants PATH=LOCATION with PATH below the root: " + spec;
+                error = "--redirect wants PATH=LOCATION with PATH below the root: " + pair;
                 return ParseResult::Error;
             }
-            options.redirects[target.path] = spec.substr(eq + 1);
+            options.redirects[target.path] = pair.substr(eq + 1);
         } else {
             error = "unknown option: " + args[i];
             return ParseResult::Error;
