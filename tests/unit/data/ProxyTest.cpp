@@ -302,6 +302,11 @@ TEST_F(ProxyTest, SystemProxyFromTheDesktopWhenTheRegistryNamesNone) {
 }
 
 TEST_F(ProxyTest, AutomaticConfigurationFromSeveralThreadsAtOnce) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // The sanitizers' runtimes are not safe to fork while other threads run:
+    // their children stall on the runtime's own locks.
+    GTEST_SKIP() << "forking from several threads is not checked under sanitizers";
+#endif
     ScriptServer server;
     fake.registry[kInternet + "AutoConfigURL"] = server.Url("/proxy.pac");
     DataTest::WriteFile(dir / "ts07.cfg", "string:ui_prop_proxy_which=pac\n");
@@ -309,8 +314,13 @@ TEST_F(ProxyTest, AutomaticConfigurationFromSeveralThreadsAtOnce) {
     std::vector<std::thread> threads;
     for (int i = 0; i < 4; ++i)
         threads.emplace_back([&] {
+            // A deadline well past the default: this checks that concurrent
+            // evaluations answer right, not how fast a loaded machine forks.
             for (int round = 0; round < 3; ++round)
-                ++(ChooseProxy(dir / "ts07.cfg").address == "pac-proxy:3128" ? right : wrong);
+                ++(ChooseProxy(dir / "ts07.cfg", std::chrono::seconds(30)).address ==
+                           "pac-proxy:3128"
+                       ? right
+                       : wrong);
         });
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(right, 12);
