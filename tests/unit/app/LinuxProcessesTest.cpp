@@ -155,8 +155,15 @@ TEST_F(LinuxProcesses, RunningProgramIsListedWaitedOnAndClosedBySignalWithoutDis
     auto started = StartNamed(unitName);
     ASSERT_TRUE(started);
     uint32_t pid = started->Pid();
-    auto listed = platform.ListProcesses();
-    auto it = std::find_if(listed.begin(), listed.end(), [&](auto& p) { return p.pid == pid; });
+    // Until the child has run exec it still carries the test's own name.
+    std::vector<Sys::ProcessEntry> listed;
+    auto it = listed.end();
+    for (int tries = 0; tries < 500; ++tries) {
+        listed = platform.ListProcesses();
+        it = std::find_if(listed.begin(), listed.end(), [&](auto& p) { return p.pid == pid; });
+        if (it != listed.end() && it->comm == unitName) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     ASSERT_NE(it, listed.end());
     EXPECT_EQ(it->comm, unitName);
     EXPECT_EQ(it->argv0, (dir / unitName).string());
