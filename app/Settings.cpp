@@ -1,7 +1,6 @@
 #include "app/Settings.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include "download/UpdateAddress.h"
 #include "platform/CommandLine.h"
 #include "platform/Platform.h"
+#include "platform/RegularFile.h"
 
 namespace App {
 
@@ -87,26 +87,15 @@ std::vector<std::string> PurchaseSettingsLines(const std::string& stateCode) {
 }
 
 bool WriteSettingsLines(const std::string& path, const std::vector<std::string>& lines) {
-    // The all-users folder is shared: a link, FIFO or second name planted at
-    // the path must not redirect the write, so only a regular file of one name
-    // is truncated, and only after it was opened without following links.
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY,
-                  0644);
+    // The all-users folder is shared: only a regular file of one name, opened
+    // without following a link, is truncated and written.
+    const int fd = Sys::OpenRegularFile(path, O_WRONLY | O_CREAT, 0644, Sys::LinkRule::Refuse,
+                                        Sys::NameRule::Single);
     if (fd < 0) return false;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || ftruncate(fd, 0) != 0) {
-        close(fd);
-        return false;
-    }
     std::string bytes;
     for (const auto& line : lines) bytes += line + "\r\n";
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    return close(fd) == 0 && done == bytes.size();
+    const bool written = ftruncate(fd, 0) == 0 && Sys::WriteAll(fd, bytes);
+    return close(fd) == 0 && written;
 }
 
 std::string CannotWriteText(const std::string& path) {

@@ -63,13 +63,11 @@ std::string RemoveAll(std::string_view text, char what) {
 }
 
 std::optional<std::string> ReadBoundedFile(const std::string& path, size_t limit, LinkRule links) {
-    const int noFollow = links == LinkRule::Refuse ? O_NOFOLLOW : 0;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | noFollow);
+    const int fd = Sys::OpenRegularFile(path, O_RDONLY, 0, links);
     if (fd < 0) return std::nullopt;
     struct stat st {};
     std::string text;
-    bool ok =
-        ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= limit;
+    bool ok = ::fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) <= limit;
     char buffer[16384];
     while (ok) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/RegularFile.h"
+
 namespace Data {
 
 // Strip by a set of characters (not a word): removes characters from one end
@@ -25,7 +27,7 @@ int32_t Atoi32(std::string_view text);
 // Replaces every occurrence of `what` with nothing.
 std::string RemoveAll(std::string_view text, char what);
 
-enum class LinkRule { Follow, Refuse };
+using Sys::LinkRule;
 
 // The whole of a small regular file of at most `limit` bytes; nothing for
 // anything else (a folder, a pipe, a longer file, a link under Refuse).

@@ -15,6 +15,7 @@
 #include "data/Proxy.h"
 #include "data/SignedText.h"
 #include "platform/Platform.h"
+#include "platform/RegularFile.h"
 
 namespace Transfer {
 using namespace Data;
@@ -96,17 +97,9 @@ int CancelPoll(void* target, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 // file that has another name elsewhere.
 bool OpenStream(TransferFile& file) {
     if (file.stream) return true;
-    const int fd = ::open(
-        file.path.c_str(),
-        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+    const int fd = Sys::OpenRegularFile(file.path, O_WRONLY | O_APPEND | O_CREAT, 0644,
+                                        Sys::LinkRule::Refuse, Sys::NameRule::Single);
     if (fd < 0) return false;
-    struct stat st {};
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink > 1 || flags < 0 ||
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return false;
-    }
     file.stream = ::fdopen(fd, "ab");
     if (!file.stream) {
         ::close(fd);

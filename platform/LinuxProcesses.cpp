@@ -22,6 +22,7 @@
 
 #include "platform/CommandLine.h"
 #include "platform/LinuxPlatform.h"
+#include "platform/RegularFile.h"
 #include "platform/Transcript.h"
 
 // Last: Xlib defines macros such as Status, Bool and None.
@@ -215,13 +216,12 @@ std::string FindOnPath(const std::string& name) {
 // O_NONBLOCK keeps from blocking the open). Downloaded installers arrive
 // without the execute bit: it is set on the file that was checked.
 bool PrepareProgramFile(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = OpenRegularFile(path, O_RDONLY);
     if (fd < 0) return false;
     struct stat st {};
-    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (regular && !(st.st_mode & S_IXUSR)) fchmod(fd, (st.st_mode & 07777) | S_IXUSR);
+    if (fstat(fd, &st) == 0 && !(st.st_mode & S_IXUSR)) fchmod(fd, (st.st_mode & 07777) | S_IXUSR);
     close(fd);
-    return regular;
+    return true;
 }
 
 std::string Absolute(const std::string& path) {

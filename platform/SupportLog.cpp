@@ -12,6 +12,8 @@
 #include <ctime>
 #include <mutex>
 
+#include "platform/RegularFile.h"
+
 namespace Sys {
 
 namespace {
@@ -66,27 +68,7 @@ int OpenFolder(const std::string& folder) {
 }
 
 int OpenLog(int folder, const char* name) {
-    // O_NONBLOCK: a FIFO planted in place of the log must not hang the program.
-    int fd = openat(folder, name,
-                    O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC | O_NONBLOCK,
-                    0600);
-    if (fd < 0) return -1;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-void WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        done += static_cast<size_t>(n);
-    }
+    return OpenRegularFileAt(folder, name, O_WRONLY | O_APPEND | O_CREAT, 0600);
 }
 
 }  // namespace
