@@ -53,14 +53,7 @@ bool DLMgrApp::InitInstance() {
         flows.ReinstallMode(arguments);
         return false;
     }
-    if (alert) {
-        std::string path = App::AlertSettingsPath();
-        if (!App::WriteSettingsLines(path, App::AlertSettingsLines())) {
-            sys.ShowMessage(App::CannotWriteText(path), App::kErrorTitle);
-            return false;
-        }
-        if (!flows.AlertMode(hide)) return false;
-    }
+    if (alert && !flows.AlertMode(hide)) return false;
 
     std::string trimmed = Data::StripBoth(arguments, "\t \"'");
     if (http)

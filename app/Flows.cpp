@@ -15,6 +15,7 @@
 #include "platform/CommandLine.h"
 #include "platform/Platform.h"
 #include "platform/Transcript.h"
+#include "platform/TrustedFolder.h"
 
 namespace App {
 
@@ -72,7 +73,13 @@ bool Flows::CannotConnectLoop(Data::DownloadList& check) {
 }
 
 bool Flows::AlertMode(bool hide) {
-    auto settings = Data::LoadSettingsFile(AlertSettingsPath());
+    const std::string path = AlertSettingsPath();
+    if (!SafeFolder(Sys::FolderOf(path))) return false;
+    auto settings = WriteSettingsLines(path, AlertSettingsLines());
+    if (!settings) {
+        Sys::Current().ShowMessage(CannotWriteText(path), kErrorTitle);
+        return false;
+    }
     if (!hide && screens_.Welcome(*settings) == 2) return false;
     // Checked again even when the welcome screen's own check just succeeded.
     if (!Check(*settings)) return false;
@@ -124,23 +131,33 @@ void Flows::PurchaseMode() {
 
     WaitForProgramExit(kTaxProgramName, kPurchaseWaitNotice);
 
+    // Nothing is written into, or run from, a folder another user could have planted.
+    std::string installer = Data::CommonDataPath("Downloads/" + fileName);
+    if (!SafeFolder(Sys::FolderOf(installer))) return;
     std::string settingsPath = PurchaseSettingsPath();
-    if (!WriteSettingsLines(settingsPath, PurchaseSettingsLines(PurchaseStateCode(address)))) {
+    auto settings =
+        WriteSettingsLines(settingsPath, PurchaseSettingsLines(PurchaseStateCode(address)));
+    if (!settings) {
         sys.ShowMessage(CannotWriteText(settingsPath), kErrorTitle);
         return;
     }
-    auto settings = Data::LoadSettingsFile(settingsPath);
     if (!Check(*settings)) return;
     CheckedEntries entries = ReadEntries(*settings);
     int edition = Data::GetEditionCode(*settings);
     // Cancelled downloads: nothing installed, the settings file stays.
     if (screens_.Progress(edition, entries.updates, "", "") == 2) return;
 
-    std::string installer = Data::CommonDataPath("Downloads/" + fileName);
     // The purchase list has one item; its manifest states what may run.
     const Data::UpdateEntry* offer = entries.all.empty() ? nullptr : entries.all.front();
-    Transfer::InstallerVerdict verdict =
-        Transfer::CheckInstaller(installer, Transfer::ExpectationOf(offer));
+    const Transfer::CheckedInstaller checked{installer, Transfer::ExpectationOf(offer)};
+    Transfer::InstallerVerdict verdict = Transfer::CheckInstaller(checked.path, checked.expected);
+    bool elevation = sys.ElevationFlag();
+    if (verdict.Ok() && elevation)
+        sys.ShowMessage(kStateDownloadCompleteText, kStateDownloadCompleteTitle);
+    // Checked again on the copy that runs: the file may have changed while the
+    // message above waited.
+    if (verdict.Ok())
+        verdict = RunVerifiedAndWait(checked, " /v\"RUN=/G\"", elevation ? kShowNormal : kShow);
     if (!verdict.Ok()) {
         // Ends as a failed download does: purchase.cfg stays for the next run,
         // Tessra is not started.
@@ -148,9 +165,6 @@ void Flows::PurchaseMode() {
                         Sys::MessageIcon::Exclamation);
         return;
     }
-    bool elevation = sys.ElevationFlag();
-    if (elevation) sys.ShowMessage(kStateDownloadCompleteText, kStateDownloadCompleteTitle);
-    RunAndWait(installer, " /v\"RUN=/G\"", elevation ? kShowNormal : kShow);
     std::remove(settingsPath.c_str());
     LaunchTaxProgram();
 }
@@ -162,6 +176,8 @@ void Flows::ReinstallMode(const std::string& argumentText) {
     for (size_t i = found == std::string::npos ? 0 : found; i < codesText.size(); i += 3)
         codes.push_back(codesText.substr(i, 2));
 
+    // Installers are run from the Downloads folder, uninstall codes read beside it.
+    if (!codes.empty() && !SafeFolder(Data::CommonDataPath("Downloads"))) return;
     for (const auto& code : codes) {
         if (!UninstallState(code)) {
             Sys::ReportFileProblem(ProductCodeFilePath(code), "cannot read the product-code file");

@@ -52,8 +52,8 @@ class Flows {
 
     explicit Flows(ScreenFactory& screens, UpdateCheck check = RunUpdateCheck);
 
-    // False when the whole run ends here (Cancel on one of its screens, or
-    // its settings file could not be written).
+    // Writes alert.cfg and shows the alert. False when the whole run ends here
+    // (Cancel on one of its screens, or its settings file could not be written).
     bool AlertMode(bool hide);
     void UpdateMode(const std::string& settingsPath, bool hide);
     // The state address is read from the command line, as the download reads it.

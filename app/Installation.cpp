@@ -1,5 +1,6 @@
 #include "app/Installation.h"
 
+#include "app/Flows.h"
 #include "app/Launch.h"
 #include "app/Processes.h"
 #include "data/ProgramSettings.h"
@@ -7,18 +8,30 @@
 
 namespace App {
 
+void RunInstaller(const Transfer::CheckedInstaller& installer,
+                  const std::function<void()>& repaint) {
+    const Transfer::InstallerVerdict verdict =
+        RunVerifiedAndWait(installer, kUpdateInstallerParameters, kShow, repaint);
+    if (verdict.Ok()) return;
+    const size_t slash = installer.path.rfind('/');
+    Sys::Current().ShowMessage(
+        Transfer::RejectionText(verdict,
+                                installer.path.substr(slash == std::string::npos ? 0 : slash + 1)),
+        kProblemTitle, Sys::MessageIcon::Exclamation);
+}
+
 void Installation::Install(Presentation::InstallView& view, bool closeNow,
-                           const std::vector<std::string>& installerPaths) {
+                           const std::vector<Transfer::CheckedInstaller>& installers) {
     // Read afresh: the screen may have been open for a long time.
     bool elevation = Sys::Current().ElevationFlag();
     if (closeNow)
-        CloseNowWay(view, elevation, installerPaths);
+        CloseNowWay(view, elevation, installers);
     else
-        WaitWay(view, elevation, installerPaths);
+        WaitWay(view, elevation, installers);
 }
 
 void Installation::CloseNowWay(Presentation::InstallView& view, bool elevation,
-                               const std::vector<std::string>& installerPaths) {
+                               const std::vector<Transfer::CheckedInstaller>& installers) {
     if (!elevation) view.Minimise();
     CloseRunningProgram(kTaxProgramName);
     if (!elevation) view.Restore();
@@ -31,9 +44,9 @@ void Installation::CloseNowWay(Presentation::InstallView& view, bool elevation,
     // Before the first installer, so the tax program learns of it even if one fails.
     Data::MarkProgramUpdated(Data::ProgramSettingsPath());
     auto repaint = [&view] { view.Repaint(); };
-    for (const auto& path : installerPaths) {
+    for (const auto& installer : installers) {
         if (!elevation) view.Minimise();
-        RunAndWait(path, kUpdateInstallerParameters, kShow, repaint);
+        RunInstaller(installer, repaint);
         if (!elevation) view.Restore();
         view.Repaint();
     }
@@ -41,7 +54,7 @@ void Installation::CloseNowWay(Presentation::InstallView& view, bool elevation,
 }
 
 void Installation::WaitWay(Presentation::InstallView& view, bool elevation,
-                           const std::vector<std::string>& installerPaths) {
+                           const std::vector<Transfer::CheckedInstaller>& installers) {
     view.HideAllControls();
     view.ShowInstallingTexts(false);
     view.HideScreen();
@@ -49,15 +62,14 @@ void Installation::WaitWay(Presentation::InstallView& view, bool elevation,
     WaitForProgramExit(kTaxProgramName, kInstallWaitNotice);
     if (elevation) {
         Sys::Current().ShowMessage(kInstallUpdatesText, kInstallUpdatesTitle);
-        if (installerPaths.size() > 1) {
+        if (installers.size() > 1) {
             view.ShowInstallingTexts(true);
             view.ShowScreen();
         }
     }
     Data::MarkProgramUpdated(Data::ProgramSettingsPath());
     auto repaint = [&view] { view.Repaint(); };
-    for (const auto& path : installerPaths)
-        RunAndWait(path, kUpdateInstallerParameters, kShow, repaint);
+    for (const auto& installer : installers) RunInstaller(installer, repaint);
 }
 
 }  // namespace App

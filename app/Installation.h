@@ -3,6 +3,8 @@
 // marks its settings as updated, runs each installer in turn and, in the
 // close-now way, starts the tax program again.
 
+#include <functional>
+
 #include "screens/InstallRunner.h"
 
 namespace App {
@@ -16,16 +18,22 @@ inline constexpr const char* kInstallWaitNotice =
 // Parameters of every update installer: /v/passive in double quotes.
 inline constexpr const char* kUpdateInstallerParameters = "\"/v/passive\"";
 
+// Runs one checked installer from its private copy; a copy that fails the
+// check (the file changed since the finished screen opened) is not run and the
+// user is told why.
+void RunInstaller(const Transfer::CheckedInstaller& installer,
+                  const std::function<void()>& repaint);
+
 class Installation : public Presentation::InstallRunner {
   public:
     void Install(Presentation::InstallView& view, bool closeNow,
-                 const std::vector<std::string>& installerPaths) override;
+                 const std::vector<Transfer::CheckedInstaller>& installers) override;
 
   private:
     void CloseNowWay(Presentation::InstallView& view, bool elevation,
-                     const std::vector<std::string>& installerPaths);
+                     const std::vector<Transfer::CheckedInstaller>& installers);
     void WaitWay(Presentation::InstallView& view, bool elevation,
-                 const std::vector<std::string>& installerPaths);
+                 const std::vector<Transfer::CheckedInstaller>& installers);
 };
 
 }  // namespace App

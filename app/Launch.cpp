@@ -10,10 +10,13 @@
 
 namespace App {
 
-void RunAndWait(const std::string& file, const std::string& parameters, int show,
-                const std::function<void()>& repaint) {
+namespace {
+
+void StartAndWait(const std::string& file, const std::string& runPath,
+                  const std::string& parameters, int show, const std::function<void()>& repaint) {
     Sys::StartRequest request;
     request.file = file;
+    request.runPath = runPath;
     request.parameters = parameters;
     request.verb = Sys::Current().ElevationFlag() ? "runas" : "";
     request.show = show;
@@ -23,6 +26,21 @@ void RunAndWait(const std::string& file, const std::string& parameters, int show
     while (!handle->Wait(500)) {
         if (repaint) repaint();
     }
+}
+
+}  // namespace
+
+void RunAndWait(const std::string& file, const std::string& parameters, int show,
+                const std::function<void()>& repaint) {
+    StartAndWait(file, std::string(), parameters, show, repaint);
+}
+
+Transfer::InstallerVerdict RunVerifiedAndWait(const Transfer::CheckedInstaller& installer,
+                                              const std::string& parameters, int show,
+                                              const std::function<void()>& repaint) {
+    Transfer::VerifiedCopy copy = Transfer::VerifiedCopy::Make(installer.path, installer.expected);
+    if (copy.Ok()) StartAndWait(installer.path, copy.Path(), parameters, show, repaint);
+    return copy.Verdict();
 }
 
 std::string TaxProgramParameters(const std::string& commandLine) {

@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+#include "download/InstallerCheck.h"
+
 namespace App {
 
 // Show commands of a start request.
@@ -15,6 +17,15 @@ inline constexpr int kShow = 5;
 // that fails returns at once, without a message.
 void RunAndWait(const std::string& file, const std::string& parameters, int show,
                 const std::function<void()>& repaint = {});
+
+// Runs a downloaded installer as RunAndWait does, but what starts is a private
+// copy checked against what its manifest promised (Transfer::VerifiedCopy),
+// deleted once the installer has ended: a file swapped in after an earlier
+// check never runs. When the copy fails the check, nothing starts and the
+// verdict says why.
+Transfer::InstallerVerdict RunVerifiedAndWait(const Transfer::CheckedInstaller& installer,
+                                              const std::string& parameters, int show,
+                                              const std::function<void()>& repaint = {});
 
 // " /N <server and switches>" (quotes removed) when the command line holds a
 // "/N" switch, then " /mru".

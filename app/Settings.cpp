@@ -6,11 +6,13 @@
 #include <cstdio>
 
 #include "data/DataFolders.h"
+#include "data/SettingsFile.h"
 #include "data/Text.h"
 #include "download/UpdateAddress.h"
 #include "platform/CommandLine.h"
 #include "platform/Platform.h"
 #include "platform/RegularFile.h"
+#include "platform/TrustedFolder.h"
 
 namespace App {
 
@@ -86,16 +88,31 @@ std::vector<std::string> PurchaseSettingsLines(const std::string& stateCode) {
             "installed-ver=0100"};
 }
 
-bool WriteSettingsLines(const std::string& path, const std::vector<std::string>& lines) {
+std::unique_ptr<Data::DownloadList> WriteSettingsLines(const std::string& path,
+                                                       const std::vector<std::string>& lines) {
+    const Sys::TrustedFolder folder = Sys::OpenTrustedFolder(Sys::FolderOf(path), false);
+    if (!folder.Ok()) return nullptr;
+    const size_t slash = path.rfind('/');
     // The all-users folder is shared: only a regular file of one name, opened
     // without following a link, is truncated and written.
-    const int fd = Sys::OpenRegularFile(path, O_WRONLY | O_CREAT, 0644, Sys::LinkRule::Refuse,
-                                        Sys::NameRule::Single);
-    if (fd < 0) return false;
+    const int fd = Sys::OpenRegularFileAt(
+        folder.Fd(), slash == std::string::npos ? path : path.substr(slash + 1), O_RDWR | O_CREAT,
+        0644, Sys::LinkRule::Refuse, Sys::NameRule::Single);
+    if (fd < 0) return nullptr;
     std::string bytes;
     for (const auto& line : lines) bytes += line + "\r\n";
-    const bool written = ftruncate(fd, 0) == 0 && Sys::WriteAll(fd, bytes);
-    return close(fd) == 0 && written;
+    if (ftruncate(fd, 0) != 0 || !Sys::WriteAll(fd, bytes)) {
+        close(fd);
+        return nullptr;
+    }
+    return Data::LoadSettingsFile(fd, path);
+}
+
+bool SafeFolder(const std::string& folder) {
+    const Sys::TrustedFolder trusted = Sys::OpenTrustedFolder(folder, false);
+    if (!Sys::Unsafe(trusted.Fault())) return true;
+    Sys::ReportUnsafeFolder(trusted);
+    return false;
 }
 
 std::string CannotWriteText(const std::string& path) {

@@ -70,7 +70,10 @@ LinePieces::LinePieces(std::string_view text, size_t maxChars, Form form)
     : text_(text), maxChars_(maxChars), form_(form), eof_(true) {}
 
 std::optional<LinePieces> LinePieces::Open(const std::string& path, size_t maxChars, Form form) {
-    int fd = OpenRegularFile(path);
+    return Adopt(OpenRegularFile(path), maxChars, form);
+}
+
+std::optional<LinePieces> LinePieces::Adopt(int fd, size_t maxChars, Form form) {
     if (fd < 0) return std::nullopt;
     LinePieces pieces;
     pieces.fd_ = fd;

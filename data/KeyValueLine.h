@@ -38,6 +38,9 @@ class LinePieces {
     // a regular file (a folder, a pipe, a device).
     static std::optional<LinePieces> Open(const std::string& path, size_t maxChars,
                                           Form form = Form::Text);
+    // Over a descriptor already open for reading, from its current offset; the
+    // pieces own it from now on (also when nothing comes back).
+    static std::optional<LinePieces> Adopt(int fd, size_t maxChars, Form form = Form::Text);
 
     LinePieces(LinePieces&&) noexcept;
     LinePieces& operator=(LinePieces&&) noexcept;

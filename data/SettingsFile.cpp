@@ -1,10 +1,14 @@
 #include "data/SettingsFile.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "data/DataFolders.h"
 #include "data/KeyValueLine.h"
 #include "data/Text.h"
 #include "platform/CommandLine.h"
 #include "platform/Platform.h"
+#include "platform/RegularFile.h"
 
 namespace Data {
 
@@ -141,10 +145,19 @@ std::string UpdateFileAddress(std::string_view commandLine, int32_t year,
 }
 
 std::unique_ptr<DownloadList> LoadSettingsFile(const std::string& path) {
+    // The tax program may name its request through a link.
+    return LoadSettingsFile(Sys::OpenRegularFile(path, O_RDONLY, 0, Sys::LinkRule::Follow), path);
+}
+
+std::unique_ptr<DownloadList> LoadSettingsFile(int fd, const std::string& path) {
     auto list = std::make_unique<DownloadList>();
     PendingRecord record;
     const std::string alertMarker = path.find("alert.cfg") != std::string::npos ? "true" : "false";
-    std::optional<LinePieces> pieces = LinePieces::Open(path, kSettingsPieceChars);
+    if (fd >= 0 && ::lseek(fd, 0, SEEK_SET) != 0) {
+        ::close(fd);
+        fd = -1;
+    }
+    std::optional<LinePieces> pieces = LinePieces::Adopt(fd, kSettingsPieceChars);
     if (!pieces) return list;
     for (const std::string& piece : *pieces) {
         if (std::optional<KeyValue> kv = ReadKeyValueLine(piece, LineForm::Settings))

@@ -26,6 +26,9 @@ struct PendingRecord {
 // Never fails: a file that cannot be opened gives a list without items or values.
 // Addresses are built from the platform's whole command line.
 std::unique_ptr<DownloadList> LoadSettingsFile(const std::string& path);
+// The same from a descriptor open for reading (owned from now on), read from
+// its start; `path` names the file only for the rules that look at its name.
+std::unique_ptr<DownloadList> LoadSettingsFile(int fd, const std::string& path);
 
 // Appends an item when the record is complete, then empties it (is-alert kept).
 void CompleteRecord(PendingRecord& record, DownloadList& list);

@@ -7,9 +7,13 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "data/PublisherKey.h"
+#include "platform/Platform.h"
+#include "platform/RegularFile.h"
+#include "platform/TrustedFolder.h"
 
 namespace Transfer {
 
@@ -31,11 +35,12 @@ class Fd {
     int fd_;
 };
 
-// Reads the open file to its end in blocks; false on a read error, a missing
-// libsodium, or when the count differs from `size` (the file changed; -1 takes
-// any count). `total` receives the count.
+// Reads the open file to its end in blocks, writing each block to `copy`
+// too when it is open (the copy then holds exactly the bytes hashed); false
+// on a read or write error, a missing libsodium, or when the count differs
+// from `size` (the file changed; -1 takes any count). `total` receives the count.
 bool HashOpenFile(int fd, int64_t size, unsigned char (&digest)[crypto_hash_sha256_BYTES],
-                  int64_t& total) {
+                  int64_t& total, int copy = -1) {
     if (!Data::CryptoReady()) return false;
     crypto_hash_sha256_state state;
     crypto_hash_sha256_init(&state);
@@ -47,6 +52,10 @@ bool HashOpenFile(int fd, int64_t size, unsigned char (&digest)[crypto_hash_sha2
         if (got < 0) return false;
         if (got == 0) break;
         crypto_hash_sha256_update(&state, block.data(), static_cast<unsigned long long>(got));
+        if (copy >= 0 &&
+            !Sys::WriteAll(copy, std::string_view(reinterpret_cast<const char*>(block.data()),
+                                                  static_cast<size_t>(got))))
+            return false;
         total += got;
     }
     crypto_hash_sha256_final(&state, digest);
@@ -114,20 +123,16 @@ InstallerPhase InstallerVerdict::Phase() const {
     }
 }
 
-InstallerVerdict VerifyInstaller(const std::string& path, const InstallerExpectation& expected,
-                                 bool keyRequired) {
+namespace {
+
+// The checks on an open file; with `copy` open, its bytes are copied there as
+// they are hashed.
+InstallerVerdict VerifyOpenInstaller(int fd, const InstallerExpectation& expected, bool keyRequired,
+                                     int copy) {
     InstallerVerdict verdict;
     verdict.expectedSize = expected.size;
-    // Not through a link, and without hanging on a pipe someone put in its place.
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (fd.get() < 0) {
-        verdict.cause = errno == ENOENT  ? InstallerCause::Missing
-                        : errno == ELOOP ? InstallerCause::NotRegular
-                                         : InstallerCause::Unreadable;
-        return verdict;
-    }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) {
+    if (::fstat(fd, &st) != 0) {
         verdict.cause = InstallerCause::Unreadable;
         return verdict;
     }
@@ -136,7 +141,7 @@ InstallerVerdict VerifyInstaller(const std::string& path, const InstallerExpecta
         return verdict;
     }
     verdict.actualSize = static_cast<int64_t>(st.st_size);
-    verdict.webPage = StartsWithAngle(fd.get());
+    verdict.webPage = StartsWithAngle(fd);
 
     if (expected.size <= 0) {
         verdict.cause = InstallerCause::SizeUnknown;
@@ -148,25 +153,64 @@ InstallerVerdict VerifyInstaller(const std::string& path, const InstallerExpecta
                                                              : InstallerCause::TooLarge;
         return verdict;
     }
-
-    if (expected.sha256.empty()) {
-        verdict.cause = keyRequired ? InstallerCause::NoHashButKeyRequired : InstallerCause::Ok;
+    const std::string wanted = NormalHash(expected.sha256);
+    if (expected.sha256.empty() && keyRequired) {
+        verdict.cause = InstallerCause::NoHashButKeyRequired;
         return verdict;
     }
-    const std::string wanted = NormalHash(expected.sha256);
-    if (wanted.empty()) {
+    if (!expected.sha256.empty() && wanted.empty()) {
         verdict.cause = InstallerCause::BadHash;
+        return verdict;
+    }
+    // Without a hash to compare, only a copy needs the bytes read.
+    if (wanted.empty() && copy < 0) {
+        verdict.cause = InstallerCause::Ok;
         return verdict;
     }
     unsigned char digest[crypto_hash_sha256_BYTES];
     int64_t hashed = 0;
-    if (!HashOpenFile(fd.get(), verdict.actualSize, digest, hashed)) {
+    if (!HashOpenFile(fd, verdict.actualSize, digest, hashed, copy)) {
         verdict.cause = InstallerCause::Unreadable;
         return verdict;
     }
-    verdict.cause =
-        Hex(digest, sizeof digest) == wanted ? InstallerCause::Ok : InstallerCause::HashMismatch;
+    verdict.cause = wanted.empty() || Hex(digest, sizeof digest) == wanted
+                        ? InstallerCause::Ok
+                        : InstallerCause::HashMismatch;
     return verdict;
+}
+
+// Not through a link, and without hanging on a pipe someone put in its place.
+int OpenInstaller(const std::string& path, InstallerVerdict& verdict) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) {
+        verdict.cause = errno == ENOENT  ? InstallerCause::Missing
+                        : errno == ELOOP ? InstallerCause::NotRegular
+                                         : InstallerCause::Unreadable;
+    }
+    return fd;
+}
+
+// A file that no resumed download can mend is set aside, so the next run
+// fetches it afresh; the cause stays on record for whoever reads the output.
+void SetAsideAndReport(const std::string& path, InstallerVerdict& verdict) {
+    if (NeedsSettingAside(verdict))
+        verdict.setAside = std::rename(path.c_str(), RejectedPath(path).c_str()) == 0;
+    if (verdict.Ok()) return;
+    std::fprintf(stderr, "tessra-swm: not running %s: %s (expected %lld bytes, found %lld)%s\n",
+                 path.c_str(), CauseName(verdict.cause),
+                 static_cast<long long>(verdict.expectedSize),
+                 static_cast<long long>(verdict.actualSize), verdict.setAside ? ", set aside" : "");
+}
+
+}  // namespace
+
+InstallerVerdict VerifyInstaller(const std::string& path, const InstallerExpectation& expected,
+                                 bool keyRequired) {
+    InstallerVerdict verdict;
+    verdict.expectedSize = expected.size;
+    Fd fd(OpenInstaller(path, verdict));
+    if (fd.get() < 0) return verdict;
+    return VerifyOpenInstaller(fd.get(), expected, keyRequired, -1);
 }
 
 std::string RejectedPath(const std::string& path) { return path + ".rejected"; }
@@ -174,16 +218,64 @@ std::string RejectedPath(const std::string& path) { return path + ".rejected"; }
 InstallerVerdict CheckInstaller(const std::string& path, const InstallerExpectation& expected) {
     const Data::PublisherKey key = Data::LoadPublisherKey();
     InstallerVerdict verdict = VerifyInstaller(path, expected, key.Required());
-    if (NeedsSettingAside(verdict))
-        verdict.setAside = std::rename(path.c_str(), RejectedPath(path).c_str()) == 0;
-    if (!verdict.Ok()) {
-        // The cause stays on record for whoever reads the program's output.
-        std::fprintf(
-            stderr, "tessra-swm: not running %s: %s (expected %lld bytes, found %lld)%s\n",
-            path.c_str(), CauseName(verdict.cause), static_cast<long long>(verdict.expectedSize),
-            static_cast<long long>(verdict.actualSize), verdict.setAside ? ", set aside" : "");
-    }
+    SetAsideAndReport(path, verdict);
     return verdict;
+}
+
+VerifiedCopy::VerifiedCopy(VerifiedCopy&& other) noexcept { *this = std::move(other); }
+
+VerifiedCopy& VerifiedCopy::operator=(VerifiedCopy&& other) noexcept {
+    if (this == &other) return *this;
+    Remove();
+    verdict_ = other.verdict_;
+    folder_ = std::exchange(other.folder_, std::string());
+    path_ = std::exchange(other.path_, std::string());
+    return *this;
+}
+
+VerifiedCopy::~VerifiedCopy() { Remove(); }
+
+void VerifiedCopy::Remove() {
+    if (!path_.empty()) ::unlink(path_.c_str());
+    if (!folder_.empty()) ::rmdir(folder_.c_str());
+    path_.clear();
+    folder_.clear();
+}
+
+VerifiedCopy VerifiedCopy::Make(const std::string& path, const InstallerExpectation& expected) {
+    VerifiedCopy out;
+    out.verdict_.expectedSize = expected.size;
+    Fd source(OpenInstaller(path, out.verdict_));
+    if (source.get() < 0) {
+        SetAsideAndReport(path, out.verdict_);
+        return out;
+    }
+    // A new folder of this user's that no one else can enter, made afresh for
+    // every run, in a folder whose whole chain is this user's own.
+    const std::string home = Sys::Current().PrivateFolder();
+    std::string folder = home + "/run-XXXXXX";
+    const Sys::TrustedFolder trusted = Sys::OpenTrustedFolder(home, true, 0700);
+    if (home.empty() || !trusted.Ok() || !::mkdtemp(folder.data())) {
+        out.verdict_.cause = InstallerCause::Unreadable;
+        SetAsideAndReport(path, out.verdict_);
+        return out;
+    }
+    out.folder_ = folder;
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string copyPath = folder + "/" + (name.empty() ? "installer" : name);
+    Fd copy(::open(copyPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700));
+    if (copy.get() < 0) {
+        out.verdict_.cause = InstallerCause::Unreadable;
+        SetAsideAndReport(path, out.verdict_);
+        return out;
+    }
+    out.path_ = copyPath;
+    const Data::PublisherKey key = Data::LoadPublisherKey();
+    out.verdict_ = VerifyOpenInstaller(source.get(), expected, key.Required(), copy.get());
+    SetAsideAndReport(path, out.verdict_);
+    if (!out.verdict_.Ok()) out.Remove();
+    return out;
 }
 
 const char* CauseName(InstallerCause cause) {

@@ -33,6 +33,13 @@ struct InstallerExpectation {
     int64_t size = -1;   // bytes; 0 or less is unknown
     std::string sha256;  // hex, either case; empty when the manifest has none
 };
+// A downloaded installer that passed the gate, with what its manifest promised:
+// checked once more, on a private copy, when it runs.
+struct CheckedInstaller {
+    std::string path;
+    InstallerExpectation expected;
+};
+
 // From a read manifest; no entry promises nothing.
 InstallerExpectation ExpectationOf(const Data::UpdateEntry* entry);
 
@@ -58,6 +65,33 @@ InstallerVerdict VerifyInstaller(const std::string& path, const InstallerExpecta
 InstallerVerdict CheckInstaller(const std::string& path, const InstallerExpectation& expected);
 
 std::string RejectedPath(const std::string& path);
+
+// What runs is exactly what was verified: the installer is copied, while it is
+// hashed, into a new private folder of this user's (under the platform's
+// PrivateFolder), and the copy passes the same gate as CheckInstaller (which
+// sets the original aside the same way). The copy is run in the file's place
+// and deleted, with its folder, when this object goes.
+class VerifiedCopy {
+  public:
+    static VerifiedCopy Make(const std::string& path, const InstallerExpectation& expected);
+
+    VerifiedCopy() = default;
+    VerifiedCopy(VerifiedCopy&& other) noexcept;
+    VerifiedCopy& operator=(VerifiedCopy&& other) noexcept;
+    VerifiedCopy(const VerifiedCopy&) = delete;
+    VerifiedCopy& operator=(const VerifiedCopy&) = delete;
+    ~VerifiedCopy();
+
+    bool Ok() const { return verdict_.Ok() && !path_.empty(); }
+    const InstallerVerdict& Verdict() const { return verdict_; }
+    const std::string& Path() const { return path_; }  // empty unless Ok()
+
+  private:
+    void Remove();
+    InstallerVerdict verdict_;
+    std::string folder_;
+    std::string path_;
+};
 
 // For messages, logs and the transcript: "hash-mismatch", "too-small", ...
 const char* CauseName(InstallerCause cause);

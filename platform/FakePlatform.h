@@ -26,6 +26,7 @@ class FakePlatform : public Platform {
     std::string currentFolder = "/tmp/fake-cwd";
     std::string tempFolder = "/tmp/fake-temp";
     std::string exeFolder = "/opt/tessra/bin";
+    std::string privateFolder = "/tmp/fake-private";
     std::string commandLine;
     std::string argumentText;
     std::map<std::string, std::string> registry;
@@ -55,6 +56,7 @@ class FakePlatform : public Platform {
     std::string CurrentFolder() override { return currentFolder; }
     std::string TempFolder() override { return tempFolder; }
     std::string OwnExecutableFolder() override { return exeFolder; }
+    std::string PrivateFolder() override { return privateFolder; }
     std::string CommandLine() override { return commandLine; }
     std::string ArgumentText() override { return argumentText; }
     std::optional<std::string> RegistryValue(const std::string& path) override {

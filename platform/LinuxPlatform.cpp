@@ -3,6 +3,7 @@
 
 #include <proxy.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 
 #include "platform/CommandLine.h"
 #include "platform/DeadlineChild.h"
+#include "platform/TrustedFolder.h"
 
 namespace Sys {
 
@@ -136,7 +138,30 @@ std::string LinuxPlatform::TempFolder() {
         std::string folder = Env(name);
         if (!folder.empty()) return WithoutTrailingSlash(folder);
     }
-    return "/tmp";
+    // Never a fixed name in /tmp, which any user could create first: a folder
+    // of our own, made once per run.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (privateTemp_.empty()) {
+        std::string pattern = "/tmp/tessra-swm-XXXXXX";
+        if (::mkdtemp(pattern.data())) privateTemp_ = pattern;
+    }
+    return privateTemp_.empty() ? "/tmp" : privateTemp_;
+}
+
+std::string LinuxPlatform::PrivateFolder() {
+    // The desktop session's runtime folder when it is really this user's own.
+    const std::string runtime = Env("XDG_RUNTIME_DIR");
+    if (!runtime.empty() && runtime.front() == '/') {
+        TrustedFolder folder = OpenTrustedFolder(runtime, false);
+        struct stat st {};
+        if (folder.Ok() && ::fstat(folder.Fd(), &st) == 0 && st.st_uid == ::geteuid())
+            return WithoutTrailingSlash(runtime);
+    }
+    // Else a folder of our own in the user's state folder.
+    std::string state = Env("XDG_STATE_HOME");
+    if (state.empty() || state.front() != '/') state = HomeFolder() + "/.local/state";
+    const std::string folder = WithoutTrailingSlash(state) + "/tessra-swm";
+    return OpenTrustedFolder(folder, true, 0700).Ok() ? folder : std::string();
 }
 
 std::string LinuxPlatform::OwnExecutableFolder() {

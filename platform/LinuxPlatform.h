@@ -34,6 +34,7 @@ class LinuxPlatform : public Platform {
     std::string CurrentFolder() override;
     std::string TempFolder() override;
     std::string OwnExecutableFolder() override;
+    std::string PrivateFolder() override;
     std::string CommandLine() override;
     std::string ArgumentText() override;
     std::optional<std::string> RegistryValue(const std::string& path) override;
@@ -70,6 +71,7 @@ class LinuxPlatform : public Platform {
     MessageHandler messageHandler_;
     NotifyHandler notifyHandler_;
     int lockFd_ = -1;
+    std::string privateTemp_;  // made once when neither TEMP nor TMPDIR names a folder
 };
 
 // The process-wide Linux platform (the default of Sys::Current()).

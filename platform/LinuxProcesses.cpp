@@ -24,6 +24,7 @@
 #include "platform/LinuxPlatform.h"
 #include "platform/RegularFile.h"
 #include "platform/Transcript.h"
+#include "platform/TrustedFolder.h"
 
 // Last: Xlib defines macros such as Status, Bool and None.
 #include <X11/Xlib.h>
@@ -442,20 +443,31 @@ void LinuxPlatform::RequestClose(uint32_t pid) {
 }
 
 std::unique_ptr<WaitHandle> LinuxPlatform::Start(const StartRequest& request) {
-    Transcript::Write("launch", {{"file", request.file},
-                                 {"parameters", request.parameters},
-                                 {"verb", request.verb},
-                                 {"show", request.show},
-                                 {"wait", request.wait}});
+    // `file` stays the path the user knows; `started` is what really runs.
+    nlohmann::json launch = {{"file", request.file},
+                             {"parameters", request.parameters},
+                             {"verb", request.verb},
+                             {"show", request.show},
+                             {"wait", request.wait}};
+    if (!request.runPath.empty()) launch["started"] = request.runPath;
+    Transcript::Write("launch", std::move(launch));
     ReapFinishedChildren();
-    if (request.file.empty()) return nullptr;
+    const std::string& named = request.runPath.empty() ? request.file : request.runPath;
+    if (named.empty()) return nullptr;
 
     std::string program;
-    if (request.file.find('/') != std::string::npos) {
-        program = request.file;
+    if (named.find('/') != std::string::npos) {
+        program = named;
+        // Not from a folder another user could have planted or can change.
+        TrustedFolder folder = OpenTrustedFolder(FolderOf(program), false);
+        if (!folder.Ok()) {
+            ReportFileProblem(folder.Refused(), std::string("not started from an unsafe folder: ") +
+                                                    FolderFaultName(folder.Fault()));
+            return nullptr;
+        }
         if (!PrepareProgramFile(program)) return nullptr;
     } else {
-        program = FindOnPath(request.file);
+        program = FindOnPath(named);
         if (program.empty()) return nullptr;
     }
 
@@ -521,17 +533,20 @@ bool LinuxPlatform::OpenUrl(const std::string& target) {
 void LinuxPlatform::Beep() { (void)!write(STDERR_FILENO, "\a", 1); }
 
 bool LinuxPlatform::AcquireSingleInstance(const std::string& name) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (lockFd_ >= 0) return true;
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::string dir = "/tmp";
-    struct stat st {};
-    if (runtime && *runtime && stat(runtime, &st) == 0 && S_ISDIR(st.st_mode)) dir = runtime;
-    std::string path = dir + "/" + name + ".lock";
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (lockFd_ >= 0) return true;
+    }
+    // In this user's own folder, never through a link: a lock file that another
+    // user could create first would keep every run out.
+    const std::string dir = PrivateFolder();
+    TrustedFolder folder = OpenTrustedFolder(dir, false);
+    if (dir.empty() || !folder.Ok()) return true;  // no lock to be had: go on as if alone
     // Close-on-exec: an installer or the restarted tax program must not keep it.
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return true;  // no lock to be had: go on as if no other copy ran
+    const int fd = OpenRegularFileAt(folder.Fd(), name + ".lock", O_RDWR | O_CREAT, 0600);
+    if (fd < 0) return true;
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        std::lock_guard<std::mutex> lock(mutex_);
         lockFd_ = fd;  // held until the process ends
         return true;
     }

@@ -35,6 +35,7 @@ struct StartRequest {
     std::string verb;        // "runas" or ""
     int show = 5;            // show command (1 normal, 5 show)
     bool wait = false;       // recorded in the transcript: true for a run-and-wait
+    std::string runPath;     // when set, what really starts: a private checked copy of `file`
 };
 
 class Platform {
@@ -48,6 +49,10 @@ class Platform {
     virtual std::string TempFolder() = 0;
     // Folder of the program's own executable.
     virtual std::string OwnExecutableFolder() = 0;
+    // This user's own folder, which no other user can write: the single-instance
+    // lock and the private copies of installers that run live there. Created
+    // when missing; empty when there is none to be had.
+    virtual std::string PrivateFolder() = 0;
 
     // Whole command line (program path first) as one text, and the argument tail.
     virtual std::string CommandLine() = 0;

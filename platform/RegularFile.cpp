@@ -30,7 +30,7 @@ int OpenRegularFile(const std::string& path, int flags, mode_t mode, LinkRule li
     return OpenRegularFileAt(AT_FDCWD, path, flags, mode, links, names);
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
+bool WriteAll(int fd, std::string_view bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <string_view>
 
 namespace Sys {
 
@@ -23,6 +24,6 @@ int OpenRegularFileAt(int folder, const std::string& name, int flags, mode_t mod
                       LinkRule links = LinkRule::Refuse, NameRule names = NameRule::Any);
 
 // Writes all of `bytes` (retrying short writes and interruptions); false on an error.
-bool WriteAll(int fd, const std::string& bytes);
+bool WriteAll(int fd, std::string_view bytes);
 
 }  // namespace Sys

@@ -68,9 +68,10 @@ bool FinishedDlg::Initialise() {
         if (!entry) continue;
         const std::string path = InstallerPath(*entry);
         // Exactly the manifest's size and, when it states one, its SHA-256.
-        if (Transfer::CheckInstaller(path, Transfer::ExpectationOf(entry)).Ok()) {
+        const Transfer::InstallerExpectation expected = Transfer::ExpectationOf(entry);
+        if (Transfer::CheckInstaller(path, expected).Ok()) {
             complete->AddLine(DisplayName(*entry));
-            installers_.push_back(path);
+            installers_.push_back({path, expected});
         } else if (ProductCode(*entry) != "HLP") {
             failure_ = true;
             failed->AddLine(DisplayName(*entry));

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "download/InstallerCheck.h"
+
 namespace Presentation {
 
 // What the installation may do to the finished screen while it works.
@@ -24,9 +26,9 @@ class InstallView {
 class InstallRunner {
   public:
     virtual ~InstallRunner() = default;
-    // closeNow: radio 1108 was checked. installerPaths: complete downloads in order.
+    // closeNow: radio 1108 was checked. installers: complete downloads in order.
     virtual void Install(InstallView& view, bool closeNow,
-                         const std::vector<std::string>& installerPaths) = 0;
+                         const std::vector<Transfer::CheckedInstaller>& installers) = 0;
 };
 
 // The process-wide runner the finished screen uses (set by the application).

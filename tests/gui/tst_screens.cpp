@@ -42,10 +42,12 @@ void CheckFont(QWidget* screen, int id, const char* face, int cellHeight) {
 // Records what the finished screen hands to the installation.
 class RecordingRunner : public InstallRunner {
   public:
-    void Install(InstallView& view, bool closeNow, const std::vector<std::string>& paths) override {
+    void Install(InstallView& view, bool closeNow,
+                 const std::vector<Transfer::CheckedInstaller>& installers) override {
         ++calls;
         this->closeNow = closeNow;
-        this->paths = paths;
+        paths.clear();
+        for (const auto& installer : installers) paths.push_back(installer.path);
         view.HideAllControls();
         view.ShowInstallingTexts(true);
         view.Repaint();
@@ -620,7 +622,8 @@ void ScreensTest::finishedHelpFilesIncompleteOnly() {
     QCOMPARE(Lines(&screen, 1129), std::vector<std::string>{"Federal"});
     QCOMPARE(Lines(&screen, 1128), std::vector<std::string>{});
     QCOMPARE(screen.ShownVariant(), FinishedDlg::Variant::Success);
-    QCOMPARE(screen.InstallerPaths(), std::vector<std::string>{federalPath});
+    QCOMPARE(screen.Installers().size(), size_t(1));
+    QCOMPARE(screen.Installers()[0].path, federalPath);
     QCOMPARE(
         ExecWith(screen, [&] { QTest::mouseClick(Find<QWidget>(&screen, 1), Qt::LeftButton); }), 1);
     QCOMPARE(runner.calls, 1);

@@ -97,7 +97,7 @@ class LinuxProcesses : public ::testing::Test {
     // tests running beside these look for the tax program by that name.
     std::unique_ptr<Sys::WaitHandle> StartNamed(const std::string& name) {
         fs::copy_file("/bin/sleep", dir / name);
-        return platform.Start({(dir / name).string(), "30", "", 5, false});
+        return platform.Start({(dir / name).string(), "30", "", 5, false, ""});
     }
 
     fs::path dir;
@@ -112,7 +112,7 @@ TEST_F(LinuxProcesses, DownloadedInstallerIsMadeExecutableAndGetsSplitParameters
                 "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$0.args\"\n",
                 fs::perms::owner_read | fs::perms::owner_write);
     auto handle = platform.Start(
-        {installer.string(), "\"/v/passive\" /x{AB} \"two words\" /v\"RUN=/G\"", "", 5, true});
+        {installer.string(), "\"/v/passive\" /x{AB} \"two words\" /v\"RUN=/G\"", "", 5, true, ""});
     ASSERT_TRUE(handle);
     EXPECT_TRUE(handle->Wait(10000));
     EXPECT_TRUE((fs::status(installer).permissions() & fs::perms::owner_exec) != fs::perms::none);
@@ -133,7 +133,7 @@ TEST_F(LinuxProcesses, BareNamesAreLookedUpOnPath) {
                 "#!/bin/sh\nprintf '%s|' \"$@\" > \"" + (dir / "msiexec.args").string() + "\"\n",
                 fs::perms::owner_all);
     ScopedEnv path("PATH", (dir / "bin").string() + ":" + std::getenv("PATH"));
-    auto handle = platform.Start({"msiexec.exe", "/x{CA-1} /passive", "runas", 5, true});
+    auto handle = platform.Start({"msiexec.exe", "/x{CA-1} /passive", "runas", 5, true, ""});
     ASSERT_TRUE(handle);
     EXPECT_TRUE(handle->Wait(10000));
     EXPECT_EQ(ReadFile(dir / "msiexec.args"), "/x{CA-1}|/passive|");
@@ -143,11 +143,11 @@ TEST_F(LinuxProcesses, BareNamesAreLookedUpOnPath) {
 
 TEST_F(LinuxProcesses, FailedStartsGiveNoHandle) {
     ScopedEnv path("PATH", (dir / "bin").string());
-    EXPECT_FALSE(platform.Start({(dir / "missing.exe").string(), "", "", 5, true}));
-    EXPECT_FALSE(platform.Start({"msiexec.exe", "/x", "", 5, true}));
+    EXPECT_FALSE(platform.Start({(dir / "missing.exe").string(), "", "", 5, true, ""}));
+    EXPECT_FALSE(platform.Start({"msiexec.exe", "/x", "", 5, true, ""}));
     // A file that is no program at all (a Windows installer, say).
     std::ofstream(dir / "setup.exe", std::ios::binary) << "MZ\x90\x00 not an ELF";
-    EXPECT_FALSE(platform.Start({(dir / "setup.exe").string(), "", "", 5, true}));
+    EXPECT_FALSE(platform.Start({(dir / "setup.exe").string(), "", "", 5, true, ""}));
     EXPECT_EQ(Events().size(), 3u);  // every start is recorded, also a failed one
 }
 
@@ -197,7 +197,7 @@ TEST_F(LinuxProcesses, ScriptIsFoundByItsOwnName) {
     WriteScript(dir / unitName,
                 "#!/bin/sh\ni=0\nwhile [ $i -lt 300 ]; do sleep 0.1; i=$((i+1)); done\n",
                 fs::perms::owner_all);
-    auto script = platform.Start({(dir / unitName).string(), "", "", 5, false});
+    auto script = platform.Start({(dir / unitName).string(), "", "", 5, false, ""});
     ASSERT_TRUE(script);
     std::string mixedCase = "tU" + unitName.substr(2, unitName.size() - 6) + ".EXE";
     Sys::Install(&platform);
@@ -232,7 +232,7 @@ TEST_F(LinuxProcesses, EndedProcessesAreNeitherListedNorOpenedAndChildrenAreReap
     // A started program nobody waits for does not stay a zombie.
     uint32_t pid = 0;
     {
-        auto handle = platform.Start({"/bin/true", "", "", 5, false});
+        auto handle = platform.Start({"/bin/true", "", "", 5, false, ""});
         ASSERT_TRUE(handle);
         pid = handle->Pid();
     }
@@ -250,7 +250,7 @@ TEST_F(LinuxProcesses, SingleInstanceLockIsHeldAndNotPassedToChildren) {
     EXPECT_FALSE(second.AcquireSingleInstance("Tessra Software Manager"));
     EXPECT_TRUE(fs::exists(dir / "Tessra Software Manager.lock"));
 
-    auto child = first.Start({"/bin/sleep", "30", "", 5, false});
+    auto child = first.Start({"/bin/sleep", "30", "", 5, false, ""});
     ASSERT_TRUE(child);
     fs::path fds = "/proc/" + std::to_string(child->Pid()) + "/fd";
     ASSERT_TRUE(WaitUntil(

@@ -6,6 +6,7 @@
 #include "app/Installation.h"
 #include "app/Launch.h"
 #include "app/Processes.h"
+#include "tests/support/TestSigning.h"
 
 namespace AppTest {
 namespace {
@@ -245,6 +246,8 @@ class Installing : public ::testing::Test {
         sys.appData = (root / "appdata").string();
         sys.currentFolder = (root / "cwd").string();
         sys.exeFolder = (root / "bin").string();
+        sys.privateFolder = (root / "private").string();
+        fs::create_directories(sys.privateFolder);
         settings = sys.appData + "/Tessra/2007/ts07.cfg";
         WriteFile(settings, "string:ui_prop_proxy_mode=0\nbool:ui_prop_tessra_updated=false\n");
         sys.commandLine = "/opt/t/tessra-swm /h/req.cfg /N updates.example";
@@ -256,6 +259,8 @@ class Installing : public ::testing::Test {
                 sys.closeRequests.clear();
             }
             events.push_back("start " + r.file + " " + r.parameters);
+            // Installers start from a private copy of exactly their bytes.
+            if (r.wait) copies.push_back(r.runPath.empty() ? "" : ReadFile(r.runPath));
             if (r.wait)
                 marked.push_back(ReadFile(settings).find("updated=true") != std::string::npos);
         };
@@ -265,11 +270,23 @@ class Installing : public ::testing::Test {
         Sys::Install(nullptr);
         fs::remove_all(root);
     }
+    // Downloads of the given names, each holding its name, with size and hash promised.
+    std::vector<Transfer::CheckedInstaller> Installers(const Names& names) {
+        std::vector<Transfer::CheckedInstaller> out;
+        for (const std::string& name : names) {
+            WriteFile(U(name), name);
+            out.push_back(
+                {U(name), {static_cast<int64_t>(name.size()), TestSupport::Sha256Hex(name)}});
+        }
+        return out;
+    }
+    std::string U(const std::string& name) { return (root / "u" / name).string(); }
     fs::path root;
     SlowStarts sys;
     std::string settings;
     std::vector<std::string> events;
     std::vector<bool> marked;
+    std::vector<std::string> copies;
     RecordingView view;
     App::Installation installation;
 };
@@ -278,10 +295,10 @@ TEST_F(Installing, CloseNowWithElevationClosesMarksInstallsEachAndRestarts) {
     sys.processes = {{61, "Tessra.exe"}};
     sys.closeOnRequest = {61};
     sys.waitsBeforeEnd = 1;
-    installation.Install(view, true, {"/u/US1cupd.exe", "/u/NY1cupd.exe"});
+    installation.Install(view, true, Installers({"US1cupd.exe", "NY1cupd.exe"}));
     EXPECT_EQ(sys.foregrounded, (std::vector<uint32_t>{61}));
-    EXPECT_EQ(events, (Names{"closed 61", "start /u/US1cupd.exe \"/v/passive\"",
-                             "start /u/NY1cupd.exe \"/v/passive\"",
+    EXPECT_EQ(events, (Names{"closed 61", "start " + U("US1cupd.exe") + " \"/v/passive\"",
+                             "start " + U("NY1cupd.exe") + " \"/v/passive\"",
                              "start " + sys.exeFolder + "/Tessra.exe  /N updates.example /mru"}));
     EXPECT_EQ(marked, (std::vector<bool>{true, true}));
     EXPECT_EQ(ReadFile(settings),
@@ -297,7 +314,7 @@ TEST_F(Installing, CloseNowWithElevationClosesMarksInstallsEachAndRestarts) {
 
 TEST_F(Installing, CloseNowBeforeElevationMinimisesAroundEachStep) {
     sys.elevation = false;
-    installation.Install(view, true, {"/u/US1cupd.exe"});
+    installation.Install(view, true, Installers({"US1cupd.exe"}));
     EXPECT_EQ(view.calls,
               (Names{"minimise", "restore", "repaint", "minimise", "restore", "repaint"}));
     EXPECT_TRUE(sys.foregrounded.empty());
@@ -313,7 +330,7 @@ TEST_F(Installing, WaitWayWaitsConfirmsAndNeverRestarts) {
         std::lock_guard<std::mutex> lock(sys.mutex);
         sys.processes.clear();
     });
-    installation.Install(view, false, {"/u/US1cupd.exe", "/u/HLP1phlpupd.exe"});
+    installation.Install(view, false, Installers({"US1cupd.exe", "HLP1phlpupd.exe"}));
     user.join();
     EXPECT_TRUE(sys.closeRequests.empty());
     EXPECT_TRUE(sys.foregrounded.empty());
@@ -322,34 +339,51 @@ TEST_F(Installing, WaitWayWaitsConfirmsAndNeverRestarts) {
     EXPECT_EQ(sys.messages[0].title, "Install Updates");
     EXPECT_EQ(sys.messages[0].text,
               "We will now install your update(s).\n\n          Click OK to continue.");
-    EXPECT_EQ(events, (Names{"start /u/US1cupd.exe \"/v/passive\"",
-                             "start /u/HLP1phlpupd.exe \"/v/passive\""}));
+    EXPECT_EQ(events, (Names{"start " + U("US1cupd.exe") + " \"/v/passive\"",
+                             "start " + U("HLP1phlpupd.exe") + " \"/v/passive\""}));
     EXPECT_EQ(marked, (std::vector<bool>{true, true}));
     EXPECT_EQ(view.calls, (Names{"hide-controls", "no-installing-texts", "hide-screen",
                                  "installing-texts", "show-screen"}));
 }
 
 TEST_F(Installing, WaitWayWithOneInstallerOrBeforeElevationStaysHidden) {
-    installation.Install(view, false, {"/u/US1cupd.exe"});
+    installation.Install(view, false, Installers({"US1cupd.exe"}));
     EXPECT_EQ(sys.messages.size(), 1u);
     EXPECT_EQ(view.calls, (Names{"hide-controls", "no-installing-texts", "hide-screen"}));
 
     sys.elevation = false;
     sys.messages.clear();
     view.calls.clear();
-    installation.Install(view, false, {"/u/US1cupd.exe", "/u/NY1cupd.exe"});
+    installation.Install(view, false, Installers({"US1cupd.exe", "NY1cupd.exe"}));
     EXPECT_TRUE(sys.messages.empty());
     EXPECT_EQ(view.calls, (Names{"hide-controls", "no-installing-texts", "hide-screen"}));
 }
 
+TEST_F(Installing, AFileSwappedAfterItsCheckNeverRunsAndTheOthersStill) {
+    sys.elevation = false;
+    auto installers = Installers({"US1cupd.exe", "NY1cupd.exe"});
+    WriteFile(U("US1cupd.exe"), "US1cupd.EXE");  // same size, other bytes
+    installation.Install(view, true, installers);
+    EXPECT_EQ(events, (Names{"start " + U("NY1cupd.exe") + " \"/v/passive\"",
+                             "start " + sys.exeFolder + "/Tessra.exe  /N updates.example /mru"}));
+    EXPECT_EQ(copies, Names{"NY1cupd.exe"});
+    ASSERT_EQ(sys.messages.size(), 1u);
+    EXPECT_EQ(sys.messages[0].title, "Problem Detected");
+    EXPECT_NE(sys.messages[0].text.find("US1cupd.exe is damaged"), std::string::npos);
+    EXPECT_EQ(ReadFile(U("US1cupd.exe.rejected")), "US1cupd.EXE");
+    // Every copy is gone once its installer has ended.
+    EXPECT_TRUE(fs::is_empty(sys.privateFolder));
+}
+
 TEST_F(Installing, MissingSettingsFileIsNotCreatedAndEveryInstallerStillRuns) {
     fs::remove(settings);
-    std::vector<std::string> paths;
-    for (int i = 0; i < 60; ++i) paths.push_back("/u/" + std::to_string(i) + "upd.exe");
-    installation.Install(view, true, paths);
+    Names names;
+    for (int i = 0; i < 60; ++i) names.push_back(std::to_string(i) + "upd.exe");
+    installation.Install(view, true, Installers(names));
     EXPECT_FALSE(fs::exists(settings));
     ASSERT_EQ(sys.starts.size(), 61u);
-    for (int i = 0; i < 60; ++i) EXPECT_EQ(sys.starts[i].file, paths[i]);
+    for (int i = 0; i < 60; ++i) EXPECT_EQ(sys.starts[i].file, U(names[i]));
+    EXPECT_EQ(copies, names);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,7 +64,14 @@ TEST_F(LinuxPlatformTest, DataFoldersFollowTheEnvironment) {
     env.Set("TESSRA_COMMON_APPDATA", "/srv/common");
     EXPECT_EQ(platform.CommonAppDataFolder(), "/srv/common");
 
-    EXPECT_EQ(platform.TempFolder(), "/tmp");
+    // Without TEMP or TMPDIR: a private folder of this run, never a fixed name in /tmp.
+    const std::string own = platform.TempFolder();
+    struct stat st {};
+    ASSERT_EQ(lstat(own.c_str(), &st), 0);
+    EXPECT_TRUE(own.starts_with("/tmp/tessra-swm-") && S_ISDIR(st.st_mode)) << own;
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    EXPECT_EQ(platform.TempFolder(), own);
+    rmdir(own.c_str());
     env.Set("TMPDIR", "/var/tmp/");
     EXPECT_EQ(platform.TempFolder(), "/var/tmp");
     env.Set("TEMP", "/scratch");
