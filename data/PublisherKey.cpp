@@ -12,8 +12,8 @@ namespace Data {
 
 namespace {
 
-// A key file is one short line; anything longer is not a key file.
-constexpr size_t kMaxKeyFileBytes = 1024;
+// A key file is a few short lines; anything much longer is not a key file.
+constexpr size_t kMaxKeyFileBytes = 16 * 1024;
 
 PublisherKey Broken(PublisherKey key) {
     key.state = PublisherKey::State::Broken;
@@ -48,9 +48,9 @@ PublisherKey LoadPublisherKey(const std::string& path) {
     const std::optional<std::string> text =
         ReadBoundedFile(path, kMaxKeyFileBytes, LinkRule::Follow);
     if (!text) return Broken(result);
-    std::optional<PublicKey> key = ParsePublicKey(*text);
-    if (!key || !CryptoReady()) return Broken(result);
-    result.key = *key;
+    std::optional<std::vector<PublicKey>> keys = ParsePublicKeys(*text);
+    if (!keys || !CryptoReady()) return Broken(result);
+    result.keys = std::move(*keys);
     result.state = PublisherKey::State::Usable;
     return result;
 }
@@ -65,6 +65,21 @@ std::optional<PublicKey> ParsePublicKey(std::string_view text) {
     PublicKey key{};
     std::copy(bytes->begin(), bytes->end(), key.begin());
     return key;
+}
+
+std::optional<std::vector<PublicKey>> ParsePublicKeys(std::string_view text) {
+    std::vector<PublicKey> keys;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        std::string line = StripBoth(text.substr(0, end), " \t\r");
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (line.empty() || line.front() == '#') continue;
+        std::optional<PublicKey> key = ParsePublicKey(line);
+        if (!key) return std::nullopt;
+        keys.push_back(*key);
+    }
+    if (keys.empty()) return std::nullopt;
+    return keys;
 }
 
 std::optional<std::string> DecodeBase64(std::string_view text, size_t size) {

@@ -1,12 +1,15 @@
 #pragma once
-// The update publisher's Ed25519 public key. With a key in place every text
+// The update publisher's Ed25519 public keys. With a key in place every text
 // download must carry a valid signature and every installer manifest a
 // SHA-256; without one the program accepts unsigned answers as it always did.
+// A key file may hold several keys, so a new key can be shipped before the
+// publisher signs with it.
 
 #include <array>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace Data {
 
@@ -20,11 +23,11 @@ using PublicKey = std::array<unsigned char, kPublicKeyBytes>;
 struct PublisherKey {
     enum class State {
         None,    // no file at the path: signatures are not required
-        Usable,  // the key below
+        Usable,  // the keys below, at least one
         Broken,  // a file that cannot be read or parsed: everything is refused
     };
     State state = State::None;
-    PublicKey key{};
+    std::vector<PublicKey> keys;
     std::string path;  // where it was looked for
 
     // Any file at the path, usable or not, makes signatures and hashes required.
@@ -40,6 +43,11 @@ PublisherKey LoadPublisherKey(const std::string& path);
 
 // One line: the standard base64 of the 32 key bytes, an optional line end.
 std::optional<PublicKey> ParsePublicKey(std::string_view text);
+
+// A key file: one key per line, blanks around it allowed; blank lines and
+// lines starting with "#" are skipped. Nothing when any other line is not a
+// key or no line is: a damaged file must not pass for a smaller key set.
+std::optional<std::vector<PublicKey>> ParsePublicKeys(std::string_view text);
 
 // Standard base64 (with padding) that decodes to exactly `size` bytes.
 std::optional<std::string> DecodeBase64(std::string_view text, size_t size);

@@ -166,7 +166,7 @@ size_t WriteWithProgress(char* data, size_t size, size_t count, void* target) {
     return WriteChunk(*file, data, size, count);
 }
 
-bool CheckTextDownload(const std::string& path) {
+bool CheckTextDownload(const std::string& path, const DownloadItem& item) {
     if (path.find(".txt") == std::string::npos) return true;
     FILE* in = std::fopen(path.c_str(), "r");
     if (!in) return false;
@@ -177,7 +177,7 @@ bool CheckTextDownload(const std::string& path) {
         any = true;
     }
     std::fclose(in);
-    return any && plausible && Data::TextSignatureAccepted(path);
+    return any && plausible && Data::TextSignatureAccepted(path, item);
 }
 
 void MakeParentDirectories(const std::string& path) {
@@ -307,7 +307,7 @@ bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
         ::unlink(localPath.c_str());
         return false;
     }
-    if (text) return CheckTextDownload(localPath);
+    if (text) return CheckTextDownload(localPath, item);
     return result == CURLE_OK;
 }
 

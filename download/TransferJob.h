@@ -46,7 +46,9 @@ CURL* ConfigureTransfer(CURL* handle, DownloadWorker& worker, const Data::Downlo
                         const std::string& userAgent);
 size_t WritePlain(char* data, size_t size, size_t count, void* target);
 size_t WriteWithProgress(char* data, size_t size, size_t count, void* target);
-bool CheckTextDownload(const std::string& path);
+// The first line names the product; under a key the text is also signed and
+// answers the item's request (Data::TextSignatureAccepted).
+bool CheckTextDownload(const std::string& path, const Data::DownloadItem& item);
 void MakeParentDirectories(const std::string& path);
 std::string UserAgentText(const Data::DownloadList& list);
 

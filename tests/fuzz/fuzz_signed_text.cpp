@@ -20,7 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (parts.body.size() > text.size()) std::abort();
     if (parts.signature && parts.body.size() + parts.signature->size() > text.size()) std::abort();
     if (Data::VerifySignedText(text, *key) == Data::SignatureStatus::Valid) std::abort();
-    // The same bytes as a key file's line.
+    // The same bytes as a key file, and the signed lines' claims.
     Data::ParsePublicKey(text);
+    Data::ParsePublicKeys(text);
+    Data::CheckSignedClaims(parts.body, "us", 2007, 0);
     return 0;
 }

@@ -2,6 +2,7 @@
 // Software Manager would make of given files, as one JSON object.
 #include <charconv>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -16,6 +17,7 @@
 #include "data/Proxy.h"
 #include "data/SettingsFile.h"
 #include "data/SignedText.h"
+#include "data/Text.h"
 #include "platform/LinuxPlatform.h"
 
 namespace {
@@ -111,6 +113,13 @@ json Manifest(const std::vector<std::string>& words) {
         key.Required()
             ? json(Data::SignatureStatusName(Data::VerifySignedFile(request.arguments[0], key)))
             : json(nullptr);
+    // The signed lines' EXPIRES, which counts only under a key, judged at the time now.
+    std::optional<std::string> text =
+        key.Required() ? Data::ReadBoundedFile(request.arguments[0], Data::kMaxSignedTextBytes)
+                       : std::nullopt;
+    json expiry = text ? json(Data::ExpiryName(
+                             Data::ExpiryOf(Data::SplitSignedText(*text).body, std::time(nullptr))))
+                       : json(nullptr);
     return {{"product", ProductJson(entry->product)},
             {"year", entry->year},
             {"edition", entry->edition},
@@ -119,7 +128,8 @@ json Manifest(const std::vector<std::string>& words) {
             {"size", entry->size},
             {"installedVersion", entry->installedVersion},
             {"sha256", entry->sha256.empty() ? json(nullptr) : json(entry->sha256)},
-            {"signature", signature}};
+            {"signature", signature},
+            {"expiry", expiry}};
 }
 
 json Product(const std::vector<std::string>& words) {

@@ -8,11 +8,14 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <ctime>
 #include <optional>
+#include <vector>
 
 #include "data/PublisherKey.h"
 #include "data/SignedText.h"
 #include "download/InstallerCheck.h"
+#include "platform/RegularFile.h"
 
 namespace Publish {
 
@@ -21,37 +24,66 @@ namespace {
 constexpr size_t kMaxKeyFileBytes = 1024;
 // The reader cuts manifest lines at 1022 characters; "MESSAGE=" takes 8.
 constexpr size_t kMaxMessageChars = 1014;
+constexpr long long kMaxExpiresDays = 36500;
 
 std::string Reason(const std::string& what) { return what + ": " + std::strerror(errno); }
 
+// A regular file opened for reading (links followed: these are the
+// publisher's own files); -1 and the reason for anything else.
+int OpenInput(const std::string& path, std::string& error) {
+    errno = 0;
+    const int fd = Sys::OpenRegularFile(path, O_RDONLY, 0, Sys::LinkRule::Follow);
+    if (fd < 0)
+        error = errno != 0 ? Reason("cannot open " + path) : path + " is not a regular file";
+    return fd;
+}
+
 // The whole file when it is a regular file of at most `limit` bytes.
 std::optional<std::string> ReadFile(const std::string& path, size_t limit, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = Reason("cannot open " + path);
-        return std::nullopt;
-    }
-    struct stat st {};
+    const int fd = OpenInput(path, error);
+    if (fd < 0) return std::nullopt;
     std::string text;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = path + " is not a regular file";
-    } else {
-        char buffer[16384];
-        for (;;) {
-            const ssize_t got = ::read(fd, buffer, sizeof buffer);
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) error = Reason("cannot read " + path);
-            if (got <= 0) break;
-            text.append(buffer, static_cast<size_t>(got));
-            if (text.size() > limit) {
-                error = path + " is larger than " + std::to_string(limit) + " bytes";
-                break;
-            }
+    char buffer[16384];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) error = Reason("cannot read " + path);
+        if (got <= 0) break;
+        text.append(buffer, static_cast<size_t>(got));
+        if (text.size() > limit) {
+            error = path + " is larger than " + std::to_string(limit) + " bytes";
+            break;
         }
     }
     ::close(fd);
     if (!error.empty()) return std::nullopt;
     return text;
+}
+
+// The installer's size and SHA-256 (lower-case hex), read in blocks.
+std::optional<Transfer::FileDigest> DigestInstaller(const std::string& path, std::string& error) {
+    const int fd = OpenInput(path, error);
+    if (fd < 0) return std::nullopt;
+    crypto_hash_sha256_state state;
+    crypto_hash_sha256_init(&state);
+    Transfer::FileDigest digest;
+    std::vector<unsigned char> block(64 * 1024);
+    for (;;) {
+        const ssize_t got = ::read(fd, block.data(), block.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) error = Reason("cannot read " + path);
+        if (got <= 0) break;
+        crypto_hash_sha256_update(&state, block.data(), static_cast<unsigned long long>(got));
+        digest.size += got;
+    }
+    ::close(fd);
+    if (!error.empty()) return std::nullopt;
+    unsigned char hash[crypto_hash_sha256_BYTES];
+    crypto_hash_sha256_final(&state, hash);
+    char hex[2 * sizeof hash + 1];
+    sodium_bin2hex(hex, sizeof hex, hash, sizeof hash);
+    digest.sha256 = hex;
+    return digest;
 }
 
 // Writes a new file with `mode`; refuses to replace an existing one.
@@ -138,8 +170,19 @@ std::string MakeManifest(const ManifestFields& fields, std::string& text) {
         return "--message must be one line";
     if (fields.message.size() > kMaxMessageChars)
         return "--message is longer than " + std::to_string(kMaxMessageChars) + " characters";
-    std::optional<Transfer::FileDigest> digest = Transfer::DigestFile(fields.installer);
-    if (!digest) return "cannot read the installer " + fields.installer;
+    std::string expires;
+    if (!fields.expiresDays.empty()) {
+        if (!IsDecimal(fields.expiresDays) || std::stoll(fields.expiresDays) < 1 ||
+            std::stoll(fields.expiresDays) > kMaxExpiresDays)
+            return "--expires-days wants a whole number from 1 to " +
+                   std::to_string(kMaxExpiresDays) + ": " + fields.expiresDays;
+        expires =
+            Data::FormatUtcTime(std::time(nullptr) + std::stoll(fields.expiresDays) * 24 * 60 * 60);
+    }
+    if (!Data::CryptoReady()) return "libsodium cannot be initialised";
+    std::string error;
+    std::optional<Transfer::FileDigest> digest = DigestInstaller(fields.installer, error);
+    if (!digest) return "the installer: " + error;
     if (digest->size <= 0 || digest->size > INT32_MAX)
         return "the installer must have from 1 to " + std::to_string(INT32_MAX) + " bytes";
 
@@ -150,6 +193,7 @@ std::string MakeManifest(const ManifestFields& fields, std::string& text) {
           "SIZE=" + std::to_string(digest->size), "SHA256=" + digest->sha256,
           "MESSAGE=" + fields.message})
         body += line + "\r\n";
+    if (!expires.empty()) body += std::string(Data::kExpiresKey) + "=" + expires + "\r\n";
     if (fields.keyPath.empty()) {
         text = body;
         return std::string();
@@ -221,7 +265,7 @@ std::string VerifyFile(const std::string& publicKeyPath, const std::string& path
     std::string error;
     std::optional<std::string> text = ReadFile(path, Data::kMaxSignedTextBytes, error);
     if (!text) return error;
-    const Data::SignatureStatus status = Data::VerifySignedText(*text, key.key);
+    const Data::SignatureStatus status = Data::VerifySignedText(*text, key);
     if (status == Data::SignatureStatus::Valid) return std::string();
     return path + ": signature " + Data::SignatureStatusName(status);
 }

@@ -1,6 +1,8 @@
 #pragma once
 // What tessra-publish does, apart from reading its command line. Each
 // operation returns an empty text on success, else the reason it failed.
+// Inputs must be regular files: anything else (a FIFO above all, which would
+// stall the tool) is refused at once.
 
 #include <string>
 
@@ -17,8 +19,10 @@ struct ManifestFields {
     std::string message;
     std::string keyPath;  // empty: unsigned
     std::string installer;
+    std::string expiresDays;  // empty: the manifest does not expire
 };
-// The manifest text with CR LF lines, signed when a key is given.
+// The manifest text with CR LF lines, signed when a key is given; with
+// expiresDays an EXPIRES line that many days from now.
 std::string MakeManifest(const ManifestFields& fields, std::string& text);
 
 // The text with its signature line added, or replaced when it has one.

@@ -13,7 +13,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: tessra-publish keygen PREFIX\n"
     "       tessra-publish manifest --product CODE --year Y --version V --message TEXT\n"
-    "                               [--key PREFIX.key] INSTALLER\n"
+    "                               [--key PREFIX.key] [--expires-days N] INSTALLER\n"
     "       tessra-publish sign --key PREFIX.key FILE\n"
     "       tessra-publish verify --pub PREFIX.pub FILE\n"
     "       tessra-publish --help | --version\n";
@@ -64,12 +64,13 @@ int Run(const std::string& command, const std::vector<std::string>& words) {
         return error.empty() ? 0 : Fail(error);
     }
     if (command == "manifest") {
-        Request r =
-            ParseRequest(words, 1, {"--product", "--year", "--version", "--message", "--key"},
-                         {"--product", "--year", "--version", "--message"});
-        Publish::ManifestFields fields{r.options["--product"], r.options["--year"],
-                                       r.options["--version"], r.options["--message"],
-                                       r.options["--key"],     r.arguments[0]};
+        Request r = ParseRequest(
+            words, 1, {"--product", "--year", "--version", "--message", "--key", "--expires-days"},
+            {"--product", "--year", "--version", "--message"});
+        Publish::ManifestFields fields{r.options["--product"],     r.options["--year"],
+                                       r.options["--version"],     r.options["--message"],
+                                       r.options["--key"],         r.arguments[0],
+                                       r.options["--expires-days"]};
         std::string text;
         std::string error = Publish::MakeManifest(fields, text);
         if (!error.empty()) return Fail(error);

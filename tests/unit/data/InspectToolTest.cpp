@@ -173,4 +173,11 @@ TEST_F(InspectToolTest, ManifestHashAndSignatureUnderTheKeyTheProgramFinds) {
     }
     DataTest::WriteFile(dir / "plain.txt", "product=ny\n");
     EXPECT_TRUE(Json(Inspect({"manifest", dir / "plain.txt"}))["sha256"].is_null());
+    // EXPIRES counts only under a key.
+    DataTest::WriteFile(dir / "dated.txt", key.Sign(body + "EXPIRES=2007-12-31T00:00:00Z\r\n"));
+    for (const auto& [keyFile, expiry] : std::vector<std::pair<std::string, nlohmann::json>>{
+             {"key.pub", "expired"}, {"none.pub", nullptr}})
+        EXPECT_EQ(Json(Inspect({"manifest", dir / "dated.txt"},
+                               {{"TESSRA_SWM_UPDATE_KEY", dir / keyFile}}))["expiry"],
+                  expiry);
 }

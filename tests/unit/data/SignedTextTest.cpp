@@ -74,6 +74,25 @@ TEST(SignedTextTest, VerdictOnEachForm) {
         EXPECT_EQ(VerifySignedText(c.text, KeyOf(key)), c.expected) << c.name;
 }
 
+TEST(SignedTextTest, ClaimsMustAnswerTheRequestAndNotHaveExpired) {
+    const std::time_t now = *ParseUtcTime("2008-01-15T12:00:00Z");
+    struct Case {
+        std::string lines;
+        ClaimStatus expected;
+    } cases[] = {
+        {"", ClaimStatus::Accepted},
+        {"PRODUCT=CA\r\n", ClaimStatus::WrongProduct},  // the last one counts
+        {"EXPIRES=2008-01-15T12:00:00Z\r\n", ClaimStatus::Accepted},
+        {"expires=2008-01-15T11:59:59Z\r\n", ClaimStatus::Expired},
+        {"EXPIRES=2008-01-15 12:00:00Z\r\n", ClaimStatus::BadExpiry},
+        {"EXPIRES=2009-02-29T12:00:00Z\r\n", ClaimStatus::BadExpiry},
+        {"EXPIRES=2009-01-15T24:00:00Z\r\n", ClaimStatus::BadExpiry},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CheckSignedClaims(kBody + c.lines, "us", 2007, now), c.expected) << c.lines;
+    EXPECT_EQ(CheckSignedClaims("Product=US\r\n", "us", 2007, now), ClaimStatus::WrongYear);
+}
+
 TEST(SignedTextTest, SplitKeepsEveryByteBeforeTheSignatureLine) {
     const SignedParts parts = SplitSignedText("a\r\nb\nSIGNATURE=xyz\r\n");
     EXPECT_EQ(parts.body, "a\r\nb\n");
@@ -105,16 +124,19 @@ TEST_F(PublisherKeyTest, KeyFileContents) {
         {"31 bytes", shortKey + "\n", PublisherKey::State::Broken},
         {"33 bytes", longKey + "\n", PublisherKey::State::Broken},
         {"empty file", "", PublisherKey::State::Broken},
-        {"two line ends", line + "\n\n", PublisherKey::State::Broken},
-        {"leading blank", " " + line + "\n", PublisherKey::State::Broken},
-        {"a long file", std::string(5000, 'A'), PublisherKey::State::Broken},
+        {"a blank line after it", line + "\n\n", PublisherKey::State::Usable},
+        {"blanks around it", " " + line + "\t\n", PublisherKey::State::Usable},
+        {"only a comment", "# " + line + "\n", PublisherKey::State::Broken},
+        {"a key and a damaged one", line + "\n" + shortKey + "\n", PublisherKey::State::Broken},
+        {"a long file", std::string(20000, 'A'), PublisherKey::State::Broken},
     };
     for (const Case& c : cases) {
         DataTest::WriteFile(dir / "key.pub", c.text);
         EXPECT_EQ(Load(dir / "key.pub"), c.expected) << c.name;
     }
-    DataTest::WriteFile(dir / "key.pub", line + "\n");
-    EXPECT_EQ(LoadPublisherKey(dir / "key.pub").key, KeyOf(key));
+    DataTest::WriteFile(dir / "key.pub", line + "\n\n# next\r\n" + TestKey(9).PublicLine());
+    EXPECT_EQ(LoadPublisherKey(dir / "key.pub").keys,
+              (std::vector<PublicKey>{KeyOf(key), KeyOf(TestKey(9))}));
 }
 
 TEST_F(PublisherKeyTest, NothingThereMeansNoKeyAnythingElseFailsClosed) {
@@ -151,14 +173,18 @@ TEST_F(PublisherKeyTest, TextDownloadsUnderEachKeyState) {
         {"usable.pub", "link.txt", false},   {"usable.pub", "missing.txt", false},
         {"broken.pub", "signed.txt", false}, {"broken.pub", "unsigned.txt", false},
     };
+    DownloadItem item;
+    item.productCode = "us";
+    item.year = 2007;
     for (const Case& c : cases) {
         TestSupport::KeyVariable variable(dir / c.keyFile);
-        EXPECT_EQ(TextSignatureAccepted(dir / c.text), c.accepted) << c.keyFile << " " << c.text;
+        EXPECT_EQ(TextSignatureAccepted(dir / c.text, item), c.accepted)
+            << c.keyFile << " " << c.text;
     }
     // Larger than any text download may be: refused unread.
     DataTest::WriteFile(dir / "large.txt", key.Sign(kBody + std::string(kMaxSignedTextBytes, '#')));
     TestSupport::KeyVariable variable(dir / "usable.pub");
-    EXPECT_FALSE(TextSignatureAccepted(dir / "large.txt"));
+    EXPECT_FALSE(TextSignatureAccepted(dir / "large.txt", item));
 }
 
 }  // namespace

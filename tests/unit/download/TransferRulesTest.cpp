@@ -26,6 +26,14 @@ using TestSupport::ReadFile;
 using TestSupport::TempDir;
 using TestSupport::WriteFile;
 
+// The request a text download answers; it matters only under a key.
+bool Check(const std::string& path) {
+    Data::DownloadItem item;
+    item.productCode = "us";
+    item.year = 2007;
+    return Transfer::CheckTextDownload(path, item);
+}
+
 struct CollectingSink : Data::DownloadMsgSink {
     void Post(std::unique_ptr<Data::DownloadMsg> msg) override {
         records.push_back(std::move(msg));
@@ -41,40 +49,40 @@ TEST(CheckTextDownloadTest, FirstLineMustNameTheProduct) {
     WriteFile(dir / "second.txt", "VERSION=4\nproduct=US\n");
     WriteFile(dir / "empty.txt", "");
     WriteFile(dir / "page.txt", "<html><body>Not Found</body></html>\n");
-    EXPECT_TRUE(Transfer::CheckTextDownload(dir / "capital.txt"));
-    EXPECT_TRUE(Transfer::CheckTextDownload(dir / "lower.txt"));
-    EXPECT_FALSE(Transfer::CheckTextDownload(dir / "upper.txt"));
-    EXPECT_FALSE(Transfer::CheckTextDownload(dir / "second.txt"));
-    EXPECT_FALSE(Transfer::CheckTextDownload(dir / "empty.txt"));
-    EXPECT_FALSE(Transfer::CheckTextDownload(dir / "page.txt"));
-    EXPECT_FALSE(Transfer::CheckTextDownload(dir / "missing.txt"));
+    EXPECT_TRUE(Check(dir / "capital.txt"));
+    EXPECT_TRUE(Check(dir / "lower.txt"));
+    EXPECT_FALSE(Check(dir / "upper.txt"));
+    EXPECT_FALSE(Check(dir / "second.txt"));
+    EXPECT_FALSE(Check(dir / "empty.txt"));
+    EXPECT_FALSE(Check(dir / "page.txt"));
+    EXPECT_FALSE(Check(dir / "missing.txt"));
 }
 
 TEST(CheckTextDownloadTest, OnlyTheFirst254CharactersCountAsTheFirstLine) {
     TempDir dir;
     WriteFile(dir / "long.txt", std::string(254, 'x') + "product=US\n");
     WriteFile(dir / "fits.txt", std::string(248, 'x') + "roduct\n");
-    EXPECT_FALSE(Transfer::CheckTextDownload(dir / "long.txt"));
-    EXPECT_TRUE(Transfer::CheckTextDownload(dir / "fits.txt"));
+    EXPECT_FALSE(Check(dir / "long.txt"));
+    EXPECT_TRUE(Check(dir / "fits.txt"));
 }
 
 TEST(CheckTextDownloadTest, PathsWithoutDotTxtPassUnread) {
     TempDir dir;
-    EXPECT_TRUE(Transfer::CheckTextDownload(dir / "missing.exe"));
-    EXPECT_TRUE(Transfer::CheckTextDownload(dir / "txtfile"));  // "txt" but not ".txt"
+    EXPECT_TRUE(Check(dir / "missing.exe"));
+    EXPECT_TRUE(Check(dir / "txtfile"));  // "txt" but not ".txt"
 }
 
 TEST(CheckTextDownloadTest, WithAKeyTheFirstLineAndTheSignatureMustBothHold) {
     TempDir dir;
     TestSupport::TestKey key;
     WriteFile(dir / "key.pub", key.PublicLine() + "\n");
-    WriteFile(dir / "signed.txt", key.Sign("Product=US\r\nVERSION=4\r\n"));
-    WriteFile(dir / "unsigned.txt", "Product=US\r\nVERSION=4\r\n");
-    WriteFile(dir / "upper.txt", key.Sign("PRODUCT=US\r\nVERSION=4\r\n"));
+    WriteFile(dir / "signed.txt", key.Sign("Product=US\r\nYEAR=2007\r\nVERSION=4\r\n"));
+    WriteFile(dir / "unsigned.txt", "Product=US\r\nYEAR=2007\r\nVERSION=4\r\n");
+    WriteFile(dir / "upper.txt", key.Sign("PRODUCT=US\r\nYEAR=2007\r\nVERSION=4\r\n"));
     TestSupport::KeyVariable variable(dir / "key.pub");
-    EXPECT_TRUE(Transfer::CheckTextDownload(dir / "signed.txt"));
-    EXPECT_FALSE(Transfer::CheckTextDownload(dir / "unsigned.txt"));
-    EXPECT_FALSE(Transfer::CheckTextDownload(dir / "upper.txt"));
+    EXPECT_TRUE(Check(dir / "signed.txt"));
+    EXPECT_FALSE(Check(dir / "unsigned.txt"));
+    EXPECT_FALSE(Check(dir / "upper.txt"));
 }
 
 TEST(MakeParentDirectoriesTest, CreatesTheMissingChainLevelByLevel) {

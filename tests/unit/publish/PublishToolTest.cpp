@@ -7,6 +7,10 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <ctime>
+#include <thread>
 
 #include "data/Manifest.h"
 #include "data/SignedText.h"
@@ -45,8 +49,18 @@ class PublishToolTest : public ::testing::Test {
         posix_spawn_file_actions_destroy(&actions);
         EXPECT_EQ(spawned, 0);
         if (spawned != 0) return run;
+        // A tool stuck on its input must fail the test, not hang it.
         int status = 0;
-        waitpid(pid, &status, 0);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ADD_FAILURE() << "tessra-publish " << args[1] << " did not end";
+                ::kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         run.out = ReadFile(outPath);
         run.err = ReadFile(errPath);
@@ -136,6 +150,8 @@ TEST_F(PublishToolTest, SignAddsOrReplacesTheSignatureInPlace) {
         EXPECT_EQ(now.find("SIGNATURE=", c.signedBody.size() + 1), std::string::npos) << now;
         EXPECT_EQ(Verdict(dir / "alert.txt", dir / "two.pub"), Data::SignatureStatus::Valid);
         EXPECT_EQ(Verdict(dir / "alert.txt", dir / "one.pub"), Data::SignatureStatus::Invalid);
+        WriteFile(dir / "both.pub", ReadFile(dir / "one.pub") + ReadFile(dir / "two.pub"));
+        EXPECT_EQ(Publish({"verify", "--pub", dir / "both.pub", dir / "alert.txt"}).status, 0);
         struct stat st {};
         ASSERT_EQ(::stat((dir / "alert.txt").c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -173,6 +189,44 @@ TEST_F(PublishToolTest, HelpVersionAndUsageErrors) {
         EXPECT_EQ(run.status, 1) << fields[0] << fields[1] << fields[2];
         EXPECT_EQ(Lines(run.err), 1u) << run.err;
         EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST_F(PublishToolTest, ExpiresDaysWritesAnExpiryThatManyDaysAhead) {
+    WriteFile(dir / "setup.exe", "installer");
+    const std::time_t before = std::time(nullptr), day = 24 * 60 * 60;
+    ToolRun run = Publish({"manifest", "--product", "US", "--year", "2007", "--version", "4",
+                           "--message", "m", "--expires-days", "30", dir / "setup.exe"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Data::ExpiryOf(run.out, before + 30 * day - 60), Data::Expiry::Current) << run.out;
+    EXPECT_EQ(Data::ExpiryOf(run.out, std::time(nullptr) + 30 * day + 60), Data::Expiry::Expired);
+}
+
+TEST_F(PublishToolTest, SpecialFilesAsInputsEndAtOnce) {
+    ASSERT_EQ(Publish({"keygen", dir / "pub"}).status, 0);
+    WriteFile(dir / "setup.exe", "installer");
+    WriteFile(dir / "alert.txt", "product=ALERT\r\n");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir((dir / "folder").c_str(), 0700), 0);
+    const std::string fifo = dir / "fifo";
+    const std::vector<std::string> manifest = {
+        "manifest", "--product", "US", "--year", "2007", "--version", "4", "--message", "m"};
+    auto with = [](std::vector<std::string> words, std::vector<std::string> more) {
+        words.insert(words.end(), more.begin(), more.end());
+        return words;
+    };
+    for (const std::vector<std::string>& args : {
+             with(manifest, {fifo}),
+             with(manifest, {"--key", fifo, dir / "setup.exe"}),
+             with(manifest, {dir / "folder"}),
+             std::vector<std::string>{"sign", "--key", fifo, dir / "alert.txt"},
+             std::vector<std::string>{"sign", "--key", dir / "pub.key", fifo},
+             std::vector<std::string>{"verify", "--pub", dir / "pub.pub", fifo},
+             std::vector<std::string>{"verify", "--pub", fifo, dir / "alert.txt"},
+         }) {
+        ToolRun run = Publish(args);
+        EXPECT_EQ(run.status, 1) << args.back();
+        EXPECT_EQ(Lines(run.err), 1u) << run.err;
     }
 }
 
