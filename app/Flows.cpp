@@ -147,24 +147,21 @@ void Flows::PurchaseMode() {
     // Cancelled downloads: nothing installed, the settings file stays.
     if (screens_.Progress(edition, entries.updates, "", "") == 2) return;
 
-    // The purchase list has one item; its manifest states what may run.
+    // The purchase list has one item; its manifest states what may run. What
+    // runs is the copy checked here, whatever happens to the file meanwhile.
     const Data::UpdateEntry* offer = entries.all.empty() ? nullptr : entries.all.front();
-    const Transfer::CheckedInstaller checked{installer, Transfer::ExpectationOf(offer)};
-    Transfer::InstallerVerdict verdict = Transfer::CheckInstaller(checked.path, checked.expected);
-    bool elevation = sys.ElevationFlag();
-    if (verdict.Ok() && elevation)
-        sys.ShowMessage(kStateDownloadCompleteText, kStateDownloadCompleteTitle);
-    // Checked again on the copy that runs: the file may have changed while the
-    // message above waited.
-    if (verdict.Ok())
-        verdict = RunVerifiedAndWait(checked, " /v\"RUN=/G\"", elevation ? kShowNormal : kShow);
-    if (!verdict.Ok()) {
+    Transfer::VerifiedCopy copy =
+        Transfer::VerifiedCopy::Make(installer, Transfer::ExpectationOf(offer));
+    if (!copy.Ok()) {
         // Ends as a failed download does: purchase.cfg stays for the next run,
         // Tessra is not started.
-        sys.ShowMessage(Transfer::RejectionText(verdict, fileName), kProblemTitle,
+        sys.ShowMessage(Transfer::RejectionText(copy.Verdict(), fileName), kProblemTitle,
                         Sys::MessageIcon::Exclamation);
         return;
     }
+    bool elevation = sys.ElevationFlag();
+    if (elevation) sys.ShowMessage(kStateDownloadCompleteText, kStateDownloadCompleteTitle);
+    RunVerifiedAndWait(copy, " /v\"RUN=/G\"", elevation ? kShowNormal : kShow);
     std::remove(settingsPath.c_str());
     LaunchTaxProgram();
 }

@@ -1,6 +1,5 @@
 #include "app/Installation.h"
 
-#include "app/Flows.h"
 #include "app/Launch.h"
 #include "app/Processes.h"
 #include "data/ProgramSettings.h"
@@ -8,20 +7,8 @@
 
 namespace App {
 
-void RunInstaller(const Transfer::CheckedInstaller& installer,
-                  const std::function<void()>& repaint) {
-    const Transfer::InstallerVerdict verdict =
-        RunVerifiedAndWait(installer, kUpdateInstallerParameters, kShow, repaint);
-    if (verdict.Ok()) return;
-    const size_t slash = installer.path.rfind('/');
-    Sys::Current().ShowMessage(
-        Transfer::RejectionText(verdict,
-                                installer.path.substr(slash == std::string::npos ? 0 : slash + 1)),
-        kProblemTitle, Sys::MessageIcon::Exclamation);
-}
-
 void Installation::Install(Presentation::InstallView& view, bool closeNow,
-                           const std::vector<Transfer::CheckedInstaller>& installers) {
+                           const std::vector<Transfer::VerifiedCopy>& installers) {
     // Read afresh: the screen may have been open for a long time.
     bool elevation = Sys::Current().ElevationFlag();
     if (closeNow)
@@ -31,7 +18,7 @@ void Installation::Install(Presentation::InstallView& view, bool closeNow,
 }
 
 void Installation::CloseNowWay(Presentation::InstallView& view, bool elevation,
-                               const std::vector<Transfer::CheckedInstaller>& installers) {
+                               const std::vector<Transfer::VerifiedCopy>& installers) {
     if (!elevation) view.Minimise();
     CloseRunningProgram(kTaxProgramName);
     if (!elevation) view.Restore();
@@ -46,7 +33,7 @@ void Installation::CloseNowWay(Presentation::InstallView& view, bool elevation,
     auto repaint = [&view] { view.Repaint(); };
     for (const auto& installer : installers) {
         if (!elevation) view.Minimise();
-        RunInstaller(installer, repaint);
+        RunVerifiedAndWait(installer, kUpdateInstallerParameters, kShow, repaint);
         if (!elevation) view.Restore();
         view.Repaint();
     }
@@ -54,7 +41,7 @@ void Installation::CloseNowWay(Presentation::InstallView& view, bool elevation,
 }
 
 void Installation::WaitWay(Presentation::InstallView& view, bool elevation,
-                           const std::vector<Transfer::CheckedInstaller>& installers) {
+                           const std::vector<Transfer::VerifiedCopy>& installers) {
     view.HideAllControls();
     view.ShowInstallingTexts(false);
     view.HideScreen();
@@ -69,7 +56,8 @@ void Installation::WaitWay(Presentation::InstallView& view, bool elevation,
     }
     Data::MarkProgramUpdated(Data::ProgramSettingsPath());
     auto repaint = [&view] { view.Repaint(); };
-    for (const auto& installer : installers) RunInstaller(installer, repaint);
+    for (const auto& installer : installers)
+        RunVerifiedAndWait(installer, kUpdateInstallerParameters, kShow, repaint);
 }
 
 }  // namespace App

@@ -3,8 +3,6 @@
 // marks its settings as updated, runs each installer in turn and, in the
 // close-now way, starts the tax program again.
 
-#include <functional>
-
 #include "screens/InstallRunner.h"
 
 namespace App {
@@ -18,22 +16,16 @@ inline constexpr const char* kInstallWaitNotice =
 // Parameters of every update installer: /v/passive in double quotes.
 inline constexpr const char* kUpdateInstallerParameters = "\"/v/passive\"";
 
-// Runs one checked installer from its private copy; a copy that fails the
-// check (the file changed since the finished screen opened) is not run and the
-// user is told why.
-void RunInstaller(const Transfer::CheckedInstaller& installer,
-                  const std::function<void()>& repaint);
-
 class Installation : public Presentation::InstallRunner {
   public:
     void Install(Presentation::InstallView& view, bool closeNow,
-                 const std::vector<Transfer::CheckedInstaller>& installers) override;
+                 const std::vector<Transfer::VerifiedCopy>& installers) override;
 
   private:
     void CloseNowWay(Presentation::InstallView& view, bool elevation,
-                     const std::vector<Transfer::CheckedInstaller>& installers);
+                     const std::vector<Transfer::VerifiedCopy>& installers);
     void WaitWay(Presentation::InstallView& view, bool elevation,
-                 const std::vector<Transfer::CheckedInstaller>& installers);
+                 const std::vector<Transfer::VerifiedCopy>& installers);
 };
 
 }  // namespace App

@@ -35,12 +35,9 @@ void RunAndWait(const std::string& file, const std::string& parameters, int show
     StartAndWait(file, std::string(), parameters, show, repaint);
 }
 
-Transfer::InstallerVerdict RunVerifiedAndWait(const Transfer::CheckedInstaller& installer,
-                                              const std::string& parameters, int show,
-                                              const std::function<void()>& repaint) {
-    Transfer::VerifiedCopy copy = Transfer::VerifiedCopy::Make(installer.path, installer.expected);
-    if (copy.Ok()) StartAndWait(installer.path, copy.Path(), parameters, show, repaint);
-    return copy.Verdict();
+void RunVerifiedAndWait(const Transfer::VerifiedCopy& installer, const std::string& parameters,
+                        int show, const std::function<void()>& repaint) {
+    StartAndWait(installer.Source(), installer.Path(), parameters, show, repaint);
 }
 
 std::string TaxProgramParameters(const std::string& commandLine) {

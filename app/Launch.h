@@ -18,14 +18,10 @@ inline constexpr int kShow = 5;
 void RunAndWait(const std::string& file, const std::string& parameters, int show,
                 const std::function<void()>& repaint = {});
 
-// Runs a downloaded installer as RunAndWait does, but what starts is a private
-// copy checked against what its manifest promised (Transfer::VerifiedCopy),
-// deleted once the installer has ended: a file swapped in after an earlier
-// check never runs. When the copy fails the check, nothing starts and the
-// verdict says why.
-Transfer::InstallerVerdict RunVerifiedAndWait(const Transfer::CheckedInstaller& installer,
-                                              const std::string& parameters, int show,
-                                              const std::function<void()>& repaint = {});
+// Runs a downloaded installer as RunAndWait does, from its private checked
+// copy: the transcript names the download, the copy is what starts.
+void RunVerifiedAndWait(const Transfer::VerifiedCopy& installer, const std::string& parameters,
+                        int show, const std::function<void()>& repaint = {});
 
 // " /N <server and switches>" (quotes removed) when the command line holds a
 // "/N" switch, then " /mru".

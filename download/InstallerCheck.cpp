@@ -228,6 +228,7 @@ VerifiedCopy& VerifiedCopy::operator=(VerifiedCopy&& other) noexcept {
     if (this == &other) return *this;
     Remove();
     verdict_ = other.verdict_;
+    source_ = std::move(other.source_);
     folder_ = std::exchange(other.folder_, std::string());
     path_ = std::exchange(other.path_, std::string());
     return *this;
@@ -244,6 +245,7 @@ void VerifiedCopy::Remove() {
 
 VerifiedCopy VerifiedCopy::Make(const std::string& path, const InstallerExpectation& expected) {
     VerifiedCopy out;
+    out.source_ = path;
     out.verdict_.expectedSize = expected.size;
     Fd source(OpenInstaller(path, out.verdict_));
     if (source.get() < 0) {

@@ -33,13 +33,6 @@ struct InstallerExpectation {
     int64_t size = -1;   // bytes; 0 or less is unknown
     std::string sha256;  // hex, either case; empty when the manifest has none
 };
-// A downloaded installer that passed the gate, with what its manifest promised:
-// checked once more, on a private copy, when it runs.
-struct CheckedInstaller {
-    std::string path;
-    InstallerExpectation expected;
-};
-
 // From a read manifest; no entry promises nothing.
 InstallerExpectation ExpectationOf(const Data::UpdateEntry* entry);
 
@@ -69,8 +62,9 @@ std::string RejectedPath(const std::string& path);
 // What runs is exactly what was verified: the installer is copied, while it is
 // hashed, into a new private folder of this user's (under the platform's
 // PrivateFolder), and the copy passes the same gate as CheckInstaller (which
-// sets the original aside the same way). The copy is run in the file's place
-// and deleted, with its folder, when this object goes.
+// sets the original aside the same way). The copy is what runs, whatever
+// happens to the original afterwards; it is deleted, with its folder, when
+// this object goes.
 class VerifiedCopy {
   public:
     static VerifiedCopy Make(const std::string& path, const InstallerExpectation& expected);
@@ -84,11 +78,13 @@ class VerifiedCopy {
 
     bool Ok() const { return verdict_.Ok() && !path_.empty(); }
     const InstallerVerdict& Verdict() const { return verdict_; }
-    const std::string& Path() const { return path_; }  // empty unless Ok()
+    const std::string& Source() const { return source_; }  // the download, as the user knows it
+    const std::string& Path() const { return path_; }      // the copy; empty unless Ok()
 
   private:
     void Remove();
     InstallerVerdict verdict_;
+    std::string source_;
     std::string folder_;
     std::string path_;
 };

@@ -68,10 +68,13 @@ bool FinishedDlg::Initialise() {
         if (!entry) continue;
         const std::string path = InstallerPath(*entry);
         // Exactly the manifest's size and, when it states one, its SHA-256.
-        const Transfer::InstallerExpectation expected = Transfer::ExpectationOf(entry);
-        if (Transfer::CheckInstaller(path, expected).Ok()) {
+        // Checked on a private copy, which is what installs later: the file
+        // may change while the screen waits.
+        Transfer::VerifiedCopy copy =
+            Transfer::VerifiedCopy::Make(path, Transfer::ExpectationOf(entry));
+        if (copy.Ok()) {
             complete->AddLine(DisplayName(*entry));
-            installers_.push_back({path, expected});
+            installers_.push_back(std::move(copy));
         } else if (ProductCode(*entry) != "HLP") {
             failure_ = true;
             failed->AddLine(DisplayName(*entry));

@@ -21,7 +21,7 @@ class FinishedDlg : public ScreenFrame, public InstallView {
 
     Variant ShownVariant() const { return failureVariant_ ? Variant::Failure : Variant::Success; }
     // Complete downloads, in order, that OK installs.
-    const std::vector<Transfer::CheckedInstaller>& Installers() const { return installers_; }
+    const std::vector<Transfer::VerifiedCopy>& Installers() const { return installers_; }
 
     // InstallView
     void Minimise() override;
@@ -44,7 +44,7 @@ class FinishedDlg : public ScreenFrame, public InstallView {
     void ShowFailure();
 
     const Data::EntryList& updates_;
-    std::vector<Transfer::CheckedInstaller> installers_;
+    std::vector<Transfer::VerifiedCopy> installers_;
     bool failure_ = false;         // a download other than the help files is incomplete
     bool failureVariant_ = false;  // OK then only closes the screen
 };

@@ -26,9 +26,10 @@ class InstallView {
 class InstallRunner {
   public:
     virtual ~InstallRunner() = default;
-    // closeNow: radio 1108 was checked. installers: complete downloads in order.
+    // closeNow: radio 1108 was checked. installers: the complete downloads in
+    // order, as the private copies made when they were checked.
     virtual void Install(InstallView& view, bool closeNow,
-                         const std::vector<Transfer::CheckedInstaller>& installers) = 0;
+                         const std::vector<Transfer::VerifiedCopy>& installers) = 0;
 };
 
 // The process-wide runner the finished screen uses (set by the application).

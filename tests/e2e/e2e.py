@@ -300,9 +300,32 @@ def of(events, kind):
     return [e for e in events if e["event"] == kind]
 
 
-def launch_event(file, parameters, verb, show, wait):
-    return {"event": "launch", "file": file, "parameters": parameters, "verb": verb,
-            "show": show, "wait": wait}
+def launch_event(file, parameters, verb, show, wait, copy=False):
+    """A launch as launches() shows it; copy: a downloaded installer run from its private copy."""
+    event = {"event": "launch", "file": file, "parameters": parameters, "verb": verb,
+             "show": show, "wait": wait}
+    if copy:
+        event["started"] = COPY
+    return event
+
+
+COPY = "a private copy"
+
+
+def launches(m, events):
+    """The launch events, a private copy's path checked and shown as COPY: a folder of
+    its own in the runtime folder, named as the download, gone once the run ended."""
+    out = []
+    for e in of(events, "launch"):
+        e = dict(e)
+        if "started" in e:
+            folder, name = os.path.split(e["started"])
+            check(os.path.dirname(folder) == m.runtime and name == os.path.basename(e["file"]),
+                  "started from %s" % e["started"])
+            check(not os.path.exists(folder), folder + " left behind")
+            e["started"] = COPY
+        out.append(e)
+    return out
 
 
 def records(machine, who=None):
@@ -361,8 +384,9 @@ def check_installers_ran(m, installers, ts07_marked=True):
             equal(r["watch"][m.ts07],
                   "string:ui_prop_proxy_which=none\nbool:ui_prop_tessra_updated=true\n"
                   "string:ui_prop_last_form=1040\n", "ts07.cfg when the installer starts")
+    # What ran is a private copy; the download stays as it came.
     for path in installers:
-        check(os.access(path, os.X_OK), path + " made executable")
+        check(not os.access(path, os.X_OK), path + " made executable")
 
 
 @case
@@ -392,9 +416,9 @@ def update_close_now(build):
         equal(of(events, "foreground"), [{"event": "foreground", "pid": tax_pid}], "foreground")
         equal(of(events, "close-request"), [{"event": "close-request", "pid": tax_pid}],
               "close request")
-        equal(of(events, "launch"), [
-            launch_event(installers[0], "\"/v/passive\"", "runas", 5, True),
-            launch_event(installers[1], "\"/v/passive\"", "runas", 5, True),
+        equal(launches(m, events), [
+            launch_event(installers[0], "\"/v/passive\"", "runas", 5, True, copy=True),
+            launch_event(installers[1], "\"/v/passive\"", "runas", 5, True, copy=True),
             launch_event(m.tax, " /N %s /mru" % server, "", 5, False),
         ], "program starts")
         equal(of(events, "screen")[2]["checked"], ["1108"], "close-now way chosen by default")
@@ -452,9 +476,9 @@ def update_wait_way(build):
         ], "course of the run")
         equal(of(events, "message")[0]["text"],
               "We will now install your update(s).\n\n          Click OK to continue.", "message")
-        equal(of(events, "launch"), [
-            launch_event(installers[0], "\"/v/passive\"", "runas", 5, True),
-            launch_event(installers[1], "\"/v/passive\"", "runas", 5, True),
+        equal(launches(m, events), [
+            launch_event(installers[0], "\"/v/passive\"", "runas", 5, True, copy=True),
+            launch_event(installers[1], "\"/v/passive\"", "runas", 5, True, copy=True),
         ], "program starts")
         equal(m.requests(), MANIFEST_REQUESTS + INSTALLER_REQUESTS, "server requests")
         check_installers_ran(m, installers)
@@ -474,9 +498,9 @@ def update_wait_way_before_elevation(build):
         events = m.run([request, "/N", server], [
             "UpdatesAvailableDlg 1", "DLMgrDlg wait", "FinishedDlg 1109 1"], elevation=False)
         equal(of(events, "message"), [], "no message")
-        equal(of(events, "launch"), [
-            launch_event(installers[0], "\"/v/passive\"", "", 5, True),
-            launch_event(installers[1], "\"/v/passive\"", "", 5, True),
+        equal(launches(m, events), [
+            launch_event(installers[0], "\"/v/passive\"", "", 5, True, copy=True),
+            launch_event(installers[1], "\"/v/passive\"", "", 5, True, copy=True),
         ], "program starts")
         check_installers_ran(m, installers)
     finally:
@@ -790,8 +814,8 @@ def purchase_mode(build):
                              "launch Tessra.exe", "end"], "course of the run")
         equal(of(events, "message")[0]["text"],
               "Your State Download is complete.\n\n                Click OK to install.", "message")
-        equal(of(events, "launch"), [
-            launch_event(installer, " /v\"RUN=/G\"", "runas", 1, True),
+        equal(launches(m, events), [
+            launch_event(installer, " /v\"RUN=/G\"", "runas", 1, True, copy=True),
             launch_event(m.tax, " /mru", "", 5, False)], "program starts")
         ua = "TessraSWM STTE 888888"
         # The progress screen of a purchase has empty prom and camp texts; the
@@ -814,7 +838,8 @@ def purchase_mode(build):
         events = m.run([address], ["DLMgrDlg wait"], elevation=False)
         equal(flow(events), ["start", "screen DLMgrDlg", "result DLMgrDlg 1",
                              "launch TessraCA.exe", "launch Tessra.exe", "end"], "second run")
-        equal(of(events, "launch")[0], launch_event(installer, " /v\"RUN=/G\"", "", 5, True),
+        equal(launches(m, events)[0],
+              launch_event(installer, " /v\"RUN=/G\"", "", 5, True, copy=True),
               "installer start")
         equal(m.requests()[2:], [("GET", "/states/ver.txt", ua, 200)], "second run requests")
     finally:

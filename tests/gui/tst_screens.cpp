@@ -43,11 +43,11 @@ void CheckFont(QWidget* screen, int id, const char* face, int cellHeight) {
 class RecordingRunner : public InstallRunner {
   public:
     void Install(InstallView& view, bool closeNow,
-                 const std::vector<Transfer::CheckedInstaller>& installers) override {
+                 const std::vector<Transfer::VerifiedCopy>& installers) override {
         ++calls;
         this->closeNow = closeNow;
         paths.clear();
-        for (const auto& installer : installers) paths.push_back(installer.path);
+        for (const auto& installer : installers) paths.push_back(installer.Source());
         view.HideAllControls();
         view.ShowInstallingTexts(true);
         view.Repaint();
@@ -623,7 +623,7 @@ void ScreensTest::finishedHelpFilesIncompleteOnly() {
     QCOMPARE(Lines(&screen, 1128), std::vector<std::string>{});
     QCOMPARE(screen.ShownVariant(), FinishedDlg::Variant::Success);
     QCOMPARE(screen.Installers().size(), size_t(1));
-    QCOMPARE(screen.Installers()[0].path, federalPath);
+    QCOMPARE(screen.Installers()[0].Source(), federalPath);
     QCOMPARE(
         ExecWith(screen, [&] { QTest::mouseClick(Find<QWidget>(&screen, 1), Qt::LeftButton); }), 1);
     QCOMPARE(runner.calls, 1);
