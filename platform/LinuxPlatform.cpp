@@ -1,12 +1,14 @@
 // Folders, command line, registry stand-in, elevation and connection state.
 #include "platform/LinuxPlatform.h"
 
+#include <ftw.h>
 #include <proxy.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -146,6 +148,18 @@ std::string LinuxPlatform::TempFolder() {
         if (::mkdtemp(pattern.data())) privateTemp_ = pattern;
     }
     return privateTemp_.empty() ? "/tmp" : privateTemp_;
+}
+
+LinuxPlatform::~LinuxPlatform() {
+    if (privateTemp_.empty()) return;
+    // Depth first, never following a link out of the folder.
+    ::nftw(
+        privateTemp_.c_str(),
+        [](const char* path, const struct stat*, int, FTW*) {
+            (void)::remove(path);
+            return 0;
+        },
+        16, FTW_DEPTH | FTW_PHYS);
 }
 
 std::string LinuxPlatform::PrivateFolder() {

@@ -13,6 +13,10 @@ namespace Sys {
 
 class LinuxPlatform : public Platform {
   public:
+    LinuxPlatform() = default;
+    // Removes the private temporary folder of the run, if one was made: what
+    // it holds can never be resumed by a later run.
+    ~LinuxPlatform() override;
     // The program's argv; the command line is argv joined (JoinCommandLine).
     void SetArguments(int argc, const char* const* argv);
     // A whole command line given as text (program path first), for tools.

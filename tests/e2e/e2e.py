@@ -146,6 +146,7 @@ class Machine:
         self.port = None
         self.stay = None
         self.runs = 0
+        self.environment = {}  # the program's environment beyond the machine's; None unsets
 
     # -- files ---------------------------------------------------------------
     def write(self, path, text, mode=None):
@@ -229,6 +230,11 @@ class Machine:
             "TESSRA_SWM_TRANSCRIPT": transcript,
             "no_proxy": "*",
         })
+        for name, value in self.environment.items():
+            if value is None:
+                env.pop(name, None)
+            else:
+                env[name] = value
         return env
 
     def launch(self, args, autopilot, elevation=True):
@@ -460,6 +466,13 @@ def update_wait_way(build):
         check(proc.poll() is None, "still waiting for the tax program")
         equal([(r["who"], r["event"]) for r in records(m)], [("Tessra.exe", "running")],
               "nothing installed while the tax program runs")
+        # Meanwhile the checked download is swapped for other bytes of its size:
+        # what runs is still what was checked.
+        genuine = m.read(installers[0])
+        swapped = m.recorder('record(event="swapped")\n')
+        swapped += "#" * (len(genuine) - len(swapped) - 1) + "\n"
+        equal(len(swapped), len(genuine), "size of the swapped file")
+        m.write(installers[0], swapped)
         os.kill(tax_pid, signal.SIGTERM)  # the user closes it
         m.stay.wait(10)
         events = m.finish(proc, transcript)
@@ -908,9 +921,17 @@ def reinstall_mode(build):
 
 @case
 def second_copy(build):
-    """A second copy is refused while the first runs; the first goes on."""
+    """A second copy is refused while the first runs; the first goes on. Without a
+    runtime folder the lock is in the user's own state folder, never in /tmp."""
+    for runtime in (True, False):
+        second_copy_once(build, runtime)
+
+
+def second_copy_once(build, runtime):
     m = Machine(build, "second")
     try:
+        if not runtime:
+            m.environment["XDG_RUNTIME_DIR"] = None
         server, address, cfg = purchase_machine(m)
         m.start_tax_program()
         first, first_transcript = m.launch([address, "/purchase"], ["DLMgrDlg wait"])
@@ -928,6 +949,12 @@ def second_copy(build):
         events = m.finish(first, first_transcript)
         equal(flow(events)[-3:], ["launch TessraCA.exe", "launch Tessra.exe", "end"],
               "the first copy went on")
+        folder = m.runtime if runtime else os.path.join(m.root, "home", ".local", "state",
+                                                        "tessra-swm")
+        check(os.path.isfile(os.path.join(folder, "Tessra Software Manager.lock")),
+              "the lock in " + folder)
+        if not runtime:
+            equal(stat.S_IMODE(os.lstat(folder).st_mode), 0o700, "mode of " + folder)
     finally:
         m.cleanup()
 
