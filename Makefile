@@ -9,7 +9,8 @@ DEB_PACKAGES := cmake ninja-build g++ pkg-config curl python3 \
 	fonts-dejavu-core fonts-liberation dpkg-dev file \
 	libsodium-dev libproxy-dev nginx-light tinyproxy squid \
 	xvfb openbox xdotool x11-utils dbus dbus-daemon \
-	clang libclang-rt-14-dev lintian desktop-file-utils
+	clang libclang-rt-14-dev lintian desktop-file-utils \
+	libzstd-dev zstd bsdiff xdelta3
 
 .PHONY: all deps configure build test bench demo package screenshots format clean sanitize-address sanitize-thread fuzz
 
