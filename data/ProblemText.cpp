@@ -34,6 +34,7 @@ ProblemMessage ProblemFor(int code) {
         case 47:  // too many redirects
         case 52:  // got nothing
         case 56:  // receive error
+        case 63:  // longer than the manifest's size
             return {"Problem Detected", StandardText(code) + UpdateHelpSuffix()};
         case 23:  // local write failure or cancel
             return {"Problem Detected",

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include "data/ProblemText.h"
 #include "data/Proxy.h"
 #include "data/SignedText.h"
+#include "download/InstallerCheck.h"
 #include "platform/Platform.h"
 #include "platform/RegularFile.h"
 
@@ -112,11 +114,16 @@ bool OpenStream(TransferFile& file) {
 
 constexpr size_t kWriteFailed = static_cast<size_t>(-1);
 
-// Refuses a chunk that would take the transfer past its size limit.
+// Refuses a chunk that would take the transfer past its size limit, and
+// before the first one an answer whose stated length already does. (libcurl's
+// own size limit would also refuse redirect and error answers by their length.)
 bool WithinLimit(TransferFile& file, size_t size, size_t count) {
     if (file.sizeLimit <= 0) return true;
+    curl_off_t stated = -1;
+    if (file.written == 0 && file.handle)
+        curl_easy_getinfo(file.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &stated);
     const int64_t chunk = static_cast<int64_t>(size) * static_cast<int64_t>(count);
-    if (file.written + chunk <= file.sizeLimit) return true;
+    if (stated <= file.sizeLimit && file.written + chunk <= file.sizeLimit) return true;
     file.overLimit = true;
     return false;
 }
@@ -223,8 +230,16 @@ CURL* ConfigureTransfer(CURL* handle, DownloadWorker& worker, const DownloadItem
     // Fewer receive calls; libcurl still hands the write callback at most
     // CURL_MAX_WRITE_SIZE (16384) bytes at a time, so progress records stay that small.
     SetOption(handle, CURLOPT_BUFFERSIZE, 524288L, "no buffer failed");
-    SetOption(handle, CURLOPT_LOW_SPEED_TIME, worker.lowSpeedTimeSeconds, "speed time failed");
-    SetOption(handle, CURLOPT_LOW_SPEED_LIMIT, 1L, "speed limit failed");
+    // The handle is reused: each transfer sets all three bounds. A manifest is
+    // fetched before any screen, where nothing can cancel it, so it gets a
+    // deadline; an installer may take hours on a slow line, but not at a trickle.
+    const bool text = IsTextDownload(file.path);
+    SetOption(handle, CURLOPT_TIMEOUT, text ? worker.textDeadlineSeconds : 0L, "timeout failed");
+    SetOption(handle, CURLOPT_LOW_SPEED_TIME,
+              text ? worker.lowSpeedTimeSeconds : worker.installerFloorSeconds,
+              "speed time failed");
+    SetOption(handle, CURLOPT_LOW_SPEED_LIMIT, text ? 1L : kInstallerFloorBytesPerSecond,
+              "speed limit failed");
     SetOption(handle, CURLOPT_FAILONERROR, 1L, "Set fail on error failed");
     SetOption(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1),
               "HTTP version 1.1 failed");
@@ -244,8 +259,7 @@ CURL* ConfigureTransfer(CURL* handle, DownloadWorker& worker, const DownloadItem
     SetOption(handle, CURLOPT_NOPROXY, "", "no proxy list failed");
     // A caching proxy must never hide a new manifest: text downloads ask for a
     // fresh copy. The handle is reused, so other transfers clear the headers.
-    SetOption(handle, CURLOPT_HTTPHEADER, IsTextDownload(file.path) ? FreshCopyHeaders() : nullptr,
-              "headers failed");
+    SetOption(handle, CURLOPT_HTTPHEADER, text ? FreshCopyHeaders() : nullptr, "headers failed");
     SetOption(handle, CURLOPT_URL, item.url.c_str(), "url failed");
 
     // The worker's cancel is also polled while no data arrives.
@@ -278,12 +292,21 @@ bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
     TransferFile file;
     file.path = localPath;
     file.worker = &worker;
-    if (text) file.sizeLimit = kTextDownloadLimit;
+    file.handle = handle;
+    // An installer ends at the manifest's size, counting what a resume already
+    // has: a server that never stops must not fill the disk.
+    if (text)
+        file.sizeLimit = kTextDownloadLimit;
+    else if (expectedSize > 0)
+        file.sizeLimit = expectedSize - PresentSize(localPath);
     if (!ConfigureTransfer(handle, worker, item, file, proxy.mode, proxy.address, userAgent)) {
         return false;
     }
 
     CURLcode result = curl_easy_perform(handle);
+    // Longer than the manifest promised: libcurl's number for a file too large.
+    const bool tooLong = !text && file.overLimit;
+    if (tooLong) result = CURLE_FILESIZE_EXCEEDED;
     // Whatever ended it, a cancelled transfer counts as the write error of a
     // stopped write and is never reported to the user.
     if (result != CURLE_OK && Cancelled(&worker)) {
@@ -302,6 +325,9 @@ bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
         file.stream = nullptr;
     }
 
+    // The first SIZE bytes of a longer answer must never pass for the
+    // installer on a later run: set aside at once, so the next run starts afresh.
+    if (tooLong) std::rename(localPath.c_str(), RejectedPath(localPath).c_str());
     // An answer past the bound is no text download, whatever its first line says.
     if (text && file.overLimit) {
         ::unlink(localPath.c_str());

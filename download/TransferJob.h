@@ -21,6 +21,7 @@ struct TransferFile {
     FILE* stream = nullptr;
     int32_t pendingBytes = 0;          // received but not yet reported
     DownloadWorker* worker = nullptr;  // for notify and cancel
+    CURL* handle = nullptr;            // to read the answer's stated length
     int64_t written = 0;               // bytes this transfer has written
     int64_t sizeLimit = 0;             // the write callback refuses more; 0: no limit
     bool overLimit = false;            // the transfer was stopped at sizeLimit
@@ -29,12 +30,21 @@ struct TransferFile {
 // Text downloads are small answers of the server; anything larger is not one.
 inline constexpr int64_t kTextDownloadLimit = 64 * 1024;
 
+// The slowest installer download that goes on: a tenth of what a 56 kbit/s
+// dial-up line delivers, so a slow or shared modem still gets there, while a
+// server that sends a byte now and then ends with problem 28 once it stays
+// below this rate for installerFloorSeconds. The long window lets a line
+// that drops for a minute (a modem retraining, a busy proxy) recover.
+inline constexpr long kInstallerFloorBytesPerSecond = 500;
+
 struct DownloadWorker {
     const Data::DownloadList* list = nullptr;
     bool notify = false;                       // progress records and WriteWithProgress
     Data::DownloadMsgSink* sink = nullptr;     // where records go when notify is on
     std::atomic<bool> cancelRequested{false};  // sticky cancel flag
     long lowSpeedTimeSeconds = 30;             // stall limit; tests shorten it
+    long textDeadlineSeconds = 60;             // whole text download; tests shorten it
+    long installerFloorSeconds = 90;           // installer below the floor rate; tests shorten it
     bool finishedPosted = false;               // a cancel posts the finished record once
 };
 

@@ -13,7 +13,9 @@ namespace Sys {
 // Runs `work` in a forked child and returns its answer. Nothing when the work
 // has no answer, the child dies, the answer is longer than maxBytes, or no
 // answer arrives within `deadline` (the child is then killed). The child is
-// always reaped before this returns.
+// always reaped before this returns. The child gets bounded room: some hundred
+// MiB of address space beyond what it inherits (none under sanitizers) and CPU
+// time a little past the deadline; going over counts as no answer.
 //
 // The child is a fork of a process with several threads: `work` must not touch
 // anything another thread may have held locked at the fork (Qt, libcurl

@@ -126,6 +126,7 @@ class TransferFixture : public ::testing::Test {
         Transfer::DownloadWorker worker;
         worker.list = &list;
         worker.lowSpeedTimeSeconds = lowSpeedTimeSeconds;
+        worker.installerFloorSeconds = lowSpeedTimeSeconds;
         return Transfer::RunList(worker);
     }
 

@@ -1,7 +1,11 @@
 // The transfer job against the update server: whole manifests, resume,
 // completion, failures and their problem numbers, the User-Agent.
 
+#include <httplib.h>
+
 #include <climits>
+#include <thread>
+#include <tuple>
 
 #include "tests/integration/download/Fixture.h"
 
@@ -181,6 +185,72 @@ TEST_F(TransferJobTest, StalledTransferEndsWithProblem28) {
     EXPECT_TRUE(HasProblem(messages, 28)) << messages[0].text;
     // What arrived before the stall stays for the next run.
     EXPECT_EQ(fs::file_size(local / "upd.exe"), 40000u);
+}
+
+TEST_F(TransferJobTest, TricklesEndWithProblem28WhileDialUpSpeedPasses) {
+    for (auto [name, rate, size] :
+         {std::tuple{"ver.txt", "2", 60}, {"upd.exe", "50", 2500}, {"upd.exe", "6000", 18000}}) {
+        const bool passes = size == 18000;
+        platform.messages.clear();
+        const std::string body = "Product=US\n" + RandomBytes(size, 42);
+        WriteFile(root / name, body);
+        StartServer({"--throttle", rate});
+        Data::DownloadList list;
+        list.AppendItem(
+            Item(std::string("/") + name, local / name, name[0] == 'u' ? body.size() : 0));
+        Transfer::DownloadWorker worker;
+        worker.list = &list;
+        worker.textDeadlineSeconds = worker.installerFloorSeconds = 2;
+        EXPECT_EQ(Transfer::RunList(worker), passes) << rate;
+        EXPECT_EQ(ReadFile(local / name) == body, passes) << rate;
+        EXPECT_EQ(HasProblem(Messages(), 28), name[0] == 'u' && !passes) << rate;
+    }
+}
+
+TEST_F(TransferJobTest, LongerInstallersEndWithProblem63AndAreSetAside) {
+    const std::string longer = RandomBytes(300000, 41), path = local / "upd.exe";
+    WriteFile(root / "long.exe", longer);
+    StartServer();
+    httplib::Server chunked;  // /N: the first N bytes, without a stated length
+    chunked.Get("/(\\d+)", [&](const httplib::Request& request, httplib::Response& response) {
+        const size_t n = std::stoul(request.matches[1]);
+        response.set_chunked_content_provider("", [&longer, n](size_t at, httplib::DataSink& sink) {
+            if (at >= n) sink.done();
+            return at >= n || sink.write(&longer[at], std::min<size_t>(4096, n - at));
+        });
+    });
+    const std::string other =
+        "http://127.0.0.1:" + std::to_string(chunked.bind_to_any_port("127.0.0.1"));
+    std::thread serving([&] { chunked.listen_after_bind(); });
+    // {address, bytes on disk before}: 100000 fit the manifest
+    for (const auto& [url, present] : {std::pair{Server().Url("/long.exe"), 0},
+                                       {Server().Url("/long.exe"), 5000},
+                                       {other + "/300000", 0},
+                                       {other + "/100001", 0},
+                                       {other + "/100000", 0}}) {
+        const bool fits = url.ends_with("/100000");
+        platform.messages.clear();
+        WriteFile(path + ".rejected", "older");
+        fs::remove(path);
+        if (present) WriteFile(path, longer.substr(0, present));
+        Data::DownloadItem item = Item("/", path, 100000);
+        item.url = url;
+        Data::DownloadList list;
+        list.AppendItem(item);
+        EXPECT_EQ(Run(list), fits) << url;
+        EXPECT_EQ(HasProblem(Messages(), 63), !fits) << url;
+        EXPECT_EQ(fs::exists(path), fits) << url;
+        // A prefix of the answer: the installer, or what was written, set aside.
+        const std::string kept = ReadFile(fits ? path : path + ".rejected");
+        const bool refusedAtOnce = present == 0 && url.ends_with(".exe");
+        EXPECT_TRUE(refusedAtOnce
+                        ? kept == "older"
+                        : longer.starts_with(kept) && kept.size() >= static_cast<size_t>(present))
+            << url;
+        EXPECT_TRUE(fits ? kept.size() == 100000 : kept.size() <= 100000) << url;
+    }
+    chunked.stop();
+    serving.join();
 }
 
 TEST_F(TransferJobTest, DroppedConnectionEndsWithProblem18Or56) {

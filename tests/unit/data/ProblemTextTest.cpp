@@ -9,7 +9,7 @@ const std::string kHelp = "\n\nFor help troubleshooting download errors, visit o
 }
 
 TEST(ProblemText, ListedCodesHaveTheStandardTextAndTheUpdateHelpSuffix) {
-    for (int code : {1, 2, 3, 5, 6, 7, 18, 22, 28, 33, 47, 52, 56}) {
+    for (int code : {1, 2, 3, 5, 6, 7, 18, 22, 28, 33, 47, 52, 56, 63}) {
         ProblemMessage message = ProblemFor(code);
         EXPECT_EQ(message.title, "Problem Detected") << code;
         EXPECT_EQ(message.text,
