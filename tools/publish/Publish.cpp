@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <optional>
@@ -15,6 +16,7 @@
 #include "data/PublisherKey.h"
 #include "data/SignedText.h"
 #include "download/InstallerCheck.h"
+#include "download/Patch.h"
 #include "platform/RegularFile.h"
 
 namespace Publish {
@@ -132,6 +134,92 @@ bool IsProductCode(const std::string& text) {
     return true;
 }
 
+// A delta must save at least this much to be worth a second file on the server.
+constexpr int64_t kMinDeltaSaving = 256 * 1024;
+
+// The program joins the name to the installer's folder address as it is.
+bool IsBareName(const std::string& name) {
+    if (name.empty() || name.size() > 255 || name == "." || name == "..") return false;
+    for (char c : name)
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+              c == '.' || c == '-' || c == '_'))
+            return false;
+    return true;
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The size of a regular file; -1 and the reason for anything else.
+int64_t FileSize(const std::string& path, std::string& error) {
+    const int fd = OpenInput(path, error);
+    if (fd < 0) return -1;
+    struct stat st {};
+    const bool ok = ::fstat(fd, &st) == 0;
+    if (!ok) error = Reason("cannot read " + path);
+    ::close(fd);
+    return ok ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+std::string Percent(int64_t part, int64_t whole) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f %%", whole > 0 ? 100.0 * part / whole : 0.0);
+    return text;
+}
+
+// The DELTA and PACKED lines, each file checked to rebuild the installer; a
+// file not worth its download is left out with the reason.
+std::string DeltaLines(const ManifestFields& fields, const Transfer::FileDigest& installer,
+                       std::string& lines, std::vector<std::string>* leftOut) {
+    struct Item {
+        std::string base, file;  // no base: the packed installer
+    };
+    std::vector<Item> items;
+    for (const std::string& value : fields.deltas) {
+        const size_t colon = value.rfind(':');
+        if (colon == std::string::npos || colon == 0 || colon + 1 == value.size())
+            return "--delta wants OLD:PATCH: " + value;
+        items.push_back({value.substr(0, colon), value.substr(colon + 1)});
+    }
+    if (!fields.packed.empty()) items.push_back({std::string(), fields.packed});
+    for (const Item& item : items)
+        if (!IsBareName(BaseName(item.file)))
+            return "the name of " + item.file + " must be letters, digits, '.', '-' or '_'";
+    for (const Item& item : items) {
+        std::string error;
+        std::optional<Transfer::FileDigest> base;
+        if (!item.base.empty() && !(base = DigestInstaller(item.base, error)))
+            return "the base: " + error;
+        const int64_t size = FileSize(item.file, error);
+        if (size < 0) return error;
+        std::string why;
+        if (item.base.empty() && size >= installer.size)
+            why = "not smaller than the installer";
+        else if (!item.base.empty() && size * 2 > installer.size)
+            why = "over half the installer's size";
+        else if (!item.base.empty() && installer.size - size < kMinDeltaSaving)
+            why = "saves less than 256 KiB";
+        if (!why.empty()) {
+            if (leftOut)
+                leftOut->push_back("left out " + item.file + ": " + why + " (" +
+                                   std::to_string(size) + " of " + std::to_string(installer.size) +
+                                   " bytes)");
+            continue;
+        }
+        error = Transfer::CheckPatch(item.base, item.file, fields.installer);
+        if (!error.empty()) return error;
+        if (item.base.empty()) {
+            lines += "PACKED=" + std::to_string(size) + " " + BaseName(item.file) + "\r\n";
+            continue;
+        }
+        lines += "DELTA=" + std::to_string(base->size) + " " + base->sha256 + " " +
+                 std::to_string(size) + " " + BaseName(item.file) + "\r\n";
+    }
+    return std::string();
+}
+
 }  // namespace
 
 std::string Keygen(const std::string& prefix) {
@@ -161,7 +249,8 @@ std::string Keygen(const std::string& prefix) {
         0644);
 }
 
-std::string MakeManifest(const ManifestFields& fields, std::string& text) {
+std::string MakeManifest(const ManifestFields& fields, std::string& text,
+                         std::vector<std::string>* leftOut) {
     if (!IsProductCode(fields.product))
         return "--product wants a product code of letters and digits: " + fields.product;
     if (!IsDecimal(fields.year)) return "--year wants a whole number: " + fields.year;
@@ -194,6 +283,10 @@ std::string MakeManifest(const ManifestFields& fields, std::string& text) {
           "MESSAGE=" + fields.message})
         body += line + "\r\n";
     if (!expires.empty()) body += std::string(Data::kExpiresKey) + "=" + expires + "\r\n";
+    std::string deltaLines;
+    error = DeltaLines(fields, *digest, deltaLines, leftOut);
+    if (!error.empty()) return error;
+    body += deltaLines;
     if (fields.keyPath.empty()) {
         text = body;
         return std::string();
@@ -268,6 +361,30 @@ std::string VerifyFile(const std::string& publicKeyPath, const std::string& path
     const Data::SignatureStatus status = Data::VerifySignedText(*text, key);
     if (status == Data::SignatureStatus::Valid) return std::string();
     return path + ": signature " + Data::SignatureStatusName(status);
+}
+
+std::string MakeDelta(const std::string& oldPath, const std::string& newPath,
+                      const std::string& patchPath, std::string& summary) {
+    std::string error = Transfer::MakePatch(oldPath, newPath, patchPath);
+    if (!error.empty()) return error;
+    const int64_t oldSize = FileSize(oldPath, error), newSize = FileSize(newPath, error),
+                  patchSize = FileSize(patchPath, error);
+    if (!error.empty()) return error;
+    summary = "old " + std::to_string(oldSize) + " bytes, new " + std::to_string(newSize) +
+              " bytes, patch " + std::to_string(patchSize) + " bytes (" +
+              Percent(patchSize, newSize) + " of new)\n";
+    return std::string();
+}
+
+std::string Pack(const std::string& installerPath, const std::string& packedPath,
+                 std::string& summary) {
+    std::string error = Transfer::MakePacked(installerPath, packedPath);
+    if (!error.empty()) return error;
+    const int64_t size = FileSize(installerPath, error), packed = FileSize(packedPath, error);
+    if (!error.empty()) return error;
+    summary = "installer " + std::to_string(size) + " bytes, packed " + std::to_string(packed) +
+              " bytes (" + Percent(packed, size) + " of the installer)\n";
+    return std::string();
 }
 
 }  // namespace Publish

@@ -13,7 +13,10 @@ namespace {
 constexpr const char* kUsage =
     "usage: tessra-publish keygen PREFIX\n"
     "       tessra-publish manifest --product CODE --year Y --version V --message TEXT\n"
-    "                               [--key PREFIX.key] [--expires-days N] INSTALLER\n"
+    "                               [--key PREFIX.key] [--expires-days N]\n"
+    "                               [--delta OLD:PATCH]... [--packed PACKED] INSTALLER\n"
+    "       tessra-publish delta OLD NEW PATCH\n"
+    "       tessra-publish pack INSTALLER PACKED\n"
     "       tessra-publish sign --key PREFIX.key FILE\n"
     "       tessra-publish verify --pub PREFIX.pub FILE\n"
     "       tessra-publish --help | --version\n";
@@ -25,19 +28,27 @@ struct UsageError {
 struct Request {
     std::vector<std::string> arguments;
     std::map<std::string, std::string> options;
+    std::map<std::string, std::vector<std::string>> lists;  // options that may repeat
 };
 
 Request ParseRequest(const std::vector<std::string>& words, size_t plainCount,
                      const std::vector<std::string>& allowed,
-                     const std::vector<std::string>& required) {
+                     const std::vector<std::string>& required,
+                     const std::vector<std::string>& repeatable = {}) {
     Request request;
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string& word = words[i];
         if (word.starts_with("--")) {
             bool known = false;
+            bool repeats = false;
             for (const std::string& option : allowed) known = known || option == word;
-            if (!known) throw UsageError{"unknown option " + word};
+            for (const std::string& option : repeatable) repeats = repeats || option == word;
+            if (!known && !repeats) throw UsageError{"unknown option " + word};
             if (i + 1 >= words.size()) throw UsageError{word + " needs a value"};
+            if (repeats) {
+                request.lists[word].push_back(words[++i]);
+                continue;
+            }
             if (request.options.count(word)) throw UsageError{word + " given twice"};
             request.options[word] = words[++i];
         } else {
@@ -64,18 +75,33 @@ int Run(const std::string& command, const std::vector<std::string>& words) {
         return error.empty() ? 0 : Fail(error);
     }
     if (command == "manifest") {
-        Request r = ParseRequest(
-            words, 1, {"--product", "--year", "--version", "--message", "--key", "--expires-days"},
-            {"--product", "--year", "--version", "--message"});
+        Request r = ParseRequest(words, 1,
+                                 {"--product", "--year", "--version", "--message", "--key",
+                                  "--expires-days", "--packed"},
+                                 {"--product", "--year", "--version", "--message"}, {"--delta"});
         Publish::ManifestFields fields{r.options["--product"],     r.options["--year"],
                                        r.options["--version"],     r.options["--message"],
                                        r.options["--key"],         r.arguments[0],
                                        r.options["--expires-days"]};
+        fields.deltas = r.lists["--delta"];
+        fields.packed = r.options["--packed"];
         std::string text;
-        std::string error = Publish::MakeManifest(fields, text);
+        std::vector<std::string> leftOut;
+        std::string error = Publish::MakeManifest(fields, text, &leftOut);
         if (!error.empty()) return Fail(error);
+        for (const std::string& line : leftOut) std::cerr << "tessra-publish: " << line << '\n';
         std::fwrite(text.data(), 1, text.size(), stdout);
         return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the manifest");
+    }
+    if (command == "delta" || command == "pack") {
+        Request r = ParseRequest(words, command == "delta" ? 3 : 2, {}, {});
+        const std::vector<std::string>& a = r.arguments;
+        std::string summary;
+        std::string error = command == "delta" ? Publish::MakeDelta(a[0], a[1], a[2], summary)
+                                               : Publish::Pack(a[0], a[1], summary);
+        if (!error.empty()) return Fail(error);
+        std::fputs(summary.c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the sizes");
     }
     if (command == "sign") {
         Request r = ParseRequest(words, 1, {"--key"}, {"--key"});

@@ -10,10 +10,12 @@
 #include <chrono>
 #include <csignal>
 #include <ctime>
+#include <filesystem>
 #include <thread>
 
 #include "data/Manifest.h"
 #include "data/SignedText.h"
+#include "download/Patch.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestSigning.h"
 
@@ -223,10 +225,97 @@ TEST_F(PublishToolTest, SpecialFilesAsInputsEndAtOnce) {
              std::vector<std::string>{"sign", "--key", dir / "pub.key", fifo},
              std::vector<std::string>{"verify", "--pub", dir / "pub.pub", fifo},
              std::vector<std::string>{"verify", "--pub", fifo, dir / "alert.txt"},
+             std::vector<std::string>{"delta", fifo, dir / "setup.exe", dir / "p.zst"},
+             std::vector<std::string>{"delta", dir / "setup.exe", fifo, dir / "p.zst"},
+             std::vector<std::string>{"pack", fifo, dir / "p.zst"},
+             with(manifest, {"--delta", fifo + ":" + dir / "alert.txt", dir / "setup.exe"}),
+             with(manifest, {"--delta", dir / "alert.txt:" + fifo, dir / "setup.exe"}),
+             with(manifest, {"--packed", fifo, dir / "setup.exe"}),
          }) {
         ToolRun run = Publish(args);
         EXPECT_EQ(run.status, 1) << args.back();
         EXPECT_EQ(Lines(run.err), 1u) << run.err;
+    }
+}
+
+// Installers that compress (6 bits of 8 used), so a packed frame is smaller.
+std::string Installer(size_t size, unsigned seed) {
+    std::string bytes = TestSupport::RandomBytes(size, seed);
+    for (char& c : bytes) c = static_cast<char>(c & 0x3f);
+    return bytes;
+}
+
+TEST_F(PublishToolTest, DeltaPackAndTheirManifestLines) {
+    ASSERT_EQ(Publish({"keygen", dir / "pub"}).status, 0);
+    const std::string old = Installer(600 * 1024, 21);
+    std::string installer = old;
+    installer.replace(300000, 1000, Installer(1000, 22));
+    WriteFile(dir / "old.exe", old);
+    WriteFile(dir / "new.exe", installer);
+    WriteFile(dir / "other.exe", Installer(600 * 1024, 23));
+    // The sizes go to stdout; each file rebuilds the installer.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"delta", dir / "old.exe", dir / "new.exe", dir / "p1.zst"},
+             {"delta", dir / "other.exe", dir / "new.exe", dir / "far.zst"},
+             {"pack", dir / "new.exe", dir / "new.exe.zst"}}) {
+        ToolRun run = Publish(args);
+        ASSERT_EQ(run.status, 0) << args[1] << run.err;
+        EXPECT_EQ(Lines(run.out), 1u) << run.out;
+        EXPECT_NE(run.out.find(std::to_string(installer.size()) + " bytes"), std::string::npos);
+        EXPECT_EQ(
+            Transfer::CheckPatch(args[0] == "pack" ? "" : args[1], args.back(), dir / "new.exe"),
+            "");
+    }
+    const std::vector<std::string> manifest = {
+        "manifest", "--product", "US", "--year", "2007", "--version", "4", "--message", "m"};
+    auto with = [&](std::vector<std::string> more) {
+        std::vector<std::string> words = manifest;
+        words.insert(words.end(), more.begin(), more.end());
+        return words;
+    };
+    ToolRun run = Publish(with(
+        {"--key", dir / "pub.key", "--delta", dir / "old.exe:" + dir / "p1.zst", "--delta",
+         dir / "other.exe:" + dir / "far.zst", "--packed", dir / "new.exe.zst", dir / "new.exe"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string delta =
+        "\r\nDELTA=" + std::to_string(old.size()) + " " + TestSupport::Sha256Hex(old) + " " +
+        std::to_string(std::filesystem::file_size(dir / "p1.zst")) +
+        " p1.zst\r\nPACKED=" + std::to_string(std::filesystem::file_size(dir / "new.exe.zst")) +
+        " new.exe.zst\r\nSIGNATURE=";
+    EXPECT_NE(run.out.find(delta), std::string::npos) << run.out;
+    // The patch from an unrelated base is as large as the installer.
+    EXPECT_EQ(Lines(run.err), 1u) << run.err;
+    EXPECT_NE(run.err.find("far.zst: over half"), std::string::npos) << run.err;
+    WriteFile(dir / "ver.txt", run.out);
+    EXPECT_EQ(Verdict(dir / "ver.txt", dir / "pub.pub"), Data::SignatureStatus::Valid);
+
+    // A small installer: the delta saves too little.
+    WriteFile(dir / "small-old.exe", old.substr(0, 200000));
+    WriteFile(dir / "small.exe", installer.substr(0, 200000));
+    ASSERT_EQ(Publish({"delta", dir / "small-old.exe", dir / "small.exe", dir / "s.zst"}).status,
+              0);
+    run = Publish(with({"--delta", dir / "small-old.exe:" + dir / "s.zst", dir / "small.exe"}));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out.find("DELTA="), std::string::npos);
+    EXPECT_NE(run.err.find("saves less than 256 KiB"), std::string::npos) << run.err;
+
+    // Names the server path cannot carry as they are, and files that do not rebuild it.
+    WriteFile(dir / "changed.exe", Installer(600 * 1024, 24));
+    std::filesystem::create_directories(dir / "names");
+    for (const char* name : {"a b.zst", "p$.zst", "pätch.zst"})
+        std::filesystem::copy_file(dir / "p1.zst", dir / "names/" + std::string(name));
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             with({"--delta", dir / "old.exe:" + dir / "names/a b.zst", dir / "new.exe"}),
+             with({"--delta", dir / "old.exe:" + dir / "names/p$.zst", dir / "new.exe"}),
+             with({"--delta", dir / "old.exe:" + dir / "names/pätch.zst", dir / "new.exe"}),
+             with({"--delta", dir / "old.exe:" + dir / "names/..", dir / "new.exe"}),
+             with({"--delta", dir / "p1.zst", dir / "new.exe"}),
+             with({"--delta", dir / "old.exe:" + dir / "p1.zst", dir / "changed.exe"}),
+             with({"--packed", dir / "p1.zst", dir / "new.exe"})}) {
+        ToolRun refused = Publish(args);
+        EXPECT_EQ(refused.status, 1) << args[args.size() - 2];
+        EXPECT_EQ(Lines(refused.err), 1u) << refused.err;
+        EXPECT_EQ(refused.out, "");
     }
 }
 
