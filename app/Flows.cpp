@@ -10,6 +10,7 @@
 #include "data/DataFolders.h"
 #include "data/SettingsFile.h"
 #include "data/Text.h"
+#include "download/DeltaPlan.h"
 #include "download/InstallerCheck.h"
 #include "download/TransferJob.h"
 #include "platform/CommandLine.h"
@@ -41,6 +42,8 @@ CheckedEntries ReadEntries(const Data::DownloadList& list) {
         // The screens need a product for every entry they show.
         if (!entry || !entry->product) continue;
         entry->installedVersion = item.installedVersion;
+        // During the check, so the screens show the bytes really fetched.
+        if (Data::OffersUpdate(*entry)) Transfer::PlanDelta(*entry);
         Data::UpdateEntry* e = entry.get();
         out.owned.push_back(std::move(entry));
         out.all.push_back(e);

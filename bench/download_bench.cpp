@@ -121,7 +121,7 @@ Data::DownloadList CheckList(const std::string& base, const std::string& outDir,
     for (int i = 0; i < count; ++i) {
         const std::string name = "p" + std::to_string(i);
         list.AppendItem({base + "/" + name + "/ver.txt", outDir + "/" + name + "/ver.txt", name, "",
-                         "", 0, 1, 2007});
+                         "", 0, 1, 2007, "", "", 0, ""});
     }
     list.SetValue("prom", "BENCH");
     list.SetValue("camp", "LOAD");
@@ -193,7 +193,7 @@ int main(int argc, char** argv) {
     QueueSink sink;
 
     if (mode == "fetch" || mode == "plain") {
-        list.AppendItem({argv[2], argv[3], "US", "", "", 0, 1, 2007});
+        list.AppendItem({argv[2], argv[3], "US", "", "", 0, 1, 2007, "", "", 0, ""});
         worker.notify = mode == "fetch";
         worker.sink = &sink;
     } else if (mode == "check" && argc >= 5) {
@@ -202,7 +202,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < count; ++i) {
             const std::string name = "p" + std::to_string(i);
             list.AppendItem({base + "/" + name + "/ver.txt", outDir + "/" + name + "/ver.txt", name,
-                             "", "", 0, 1, 2007});
+                             "", "", 0, 1, 2007, "", "", 0, ""});
         }
     } else {
         return Usage();

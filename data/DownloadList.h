@@ -19,6 +19,13 @@ struct DownloadItem {
     int32_t expectedSize = 0;  // 0: unknown
     int32_t installedVersion = -1;
     int32_t year = -1;
+    // A smaller file fetched first and rebuilt into localPath: a patch against
+    // basePath, or (without basePath) the packed installer. Any doubt falls
+    // back to the whole installer at url.
+    std::string patchUrl;
+    std::string basePath;
+    int64_t patchSize = 0;
+    std::string sha256;  // the rebuilt file's, from the manifest
 };
 
 class DownloadList {

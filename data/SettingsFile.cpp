@@ -176,9 +176,16 @@ void CompleteRecord(PendingRecord& record, DownloadList& list) {
         Unset(record.fileBytes) || Unset(record.installedVersion) || Unset(record.year))
         return;
     BuildAddress(record);
-    list.AppendItem(DownloadItem{record.address, record.output, record.product, record.prom,
-                                 record.camp, record.fileBytes, record.installedVersion,
-                                 record.year});
+    DownloadItem item;
+    item.url = record.address;
+    item.localPath = record.output;
+    item.productCode = record.product;
+    item.prom = record.prom;
+    item.camp = record.camp;
+    item.expectedSize = record.fileBytes;
+    item.installedVersion = record.installedVersion;
+    item.year = record.year;
+    list.AppendItem(std::move(item));
     record.address.clear();
     record.output.clear();
     record.product.clear();

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,9 +16,11 @@
 #include "data/ProblemText.h"
 #include "data/Proxy.h"
 #include "data/SignedText.h"
+#include "download/DeltaFetch.h"
 #include "download/InstallerCheck.h"
 #include "platform/Platform.h"
 #include "platform/RegularFile.h"
+#include "platform/TrustedFolder.h"
 
 namespace Transfer {
 using namespace Data;
@@ -187,28 +190,9 @@ bool CheckTextDownload(const std::string& path, const DownloadItem& item) {
     return any && plausible && Data::TextSignatureAccepted(path, item);
 }
 
-void MakeParentDirectories(const std::string& path) {
-    size_t last = path.rfind('/');
-    if (last == std::string::npos) return;
-    const std::string folder = path.substr(0, last + 1);
-
-    // Every folder of the chain, outermost first, without its trailing "/".
-    // The root ("/" of an absolute path) is never created.
-    std::vector<std::string> chain;
-    for (size_t pos = folder.find('/', 1); pos != std::string::npos;
-         pos = folder.find('/', pos + 1)) {
-        if (folder[pos - 1] == '/') continue;  // "//" adds no level
-        chain.push_back(folder.substr(0, pos));
-    }
-    if (folder[0] != '/' && chain.empty()) chain.push_back(folder.substr(0, last));
-
-    // Walk up to the first folder that exists, then create downward.
-    size_t missing = chain.size();
-    while (missing > 0 && ::access(chain[missing - 1].c_str(), F_OK) != 0) --missing;
-    for (size_t i = missing; i < chain.size(); ++i) {
-        // Not writable by other users: they could plant links or swap installers.
-        if (::mkdir(chain[i].c_str(), 0755) != 0 && errno != EEXIST) return;
-    }
+Sys::TrustedFolder MakeParentDirectories(const std::string& path) {
+    // Not writable by other users: they could plant links or swap installers.
+    return Sys::OpenTrustedFolder(Sys::FolderOf(path), true, 0755);
 }
 
 CURL* ConfigureTransfer(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
@@ -274,7 +258,8 @@ CURL* ConfigureTransfer(CURL* handle, DownloadWorker& worker, const DownloadItem
 }
 
 bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
-               const std::string& localPath, int32_t expectedSize, const std::string& userAgent) {
+               const std::string& localPath, int32_t expectedSize, const std::string& userAgent,
+               int* problem, bool quiet) {
     const bool text = IsTextDownload(localPath);
     if (text) ::unlink(localPath.c_str());  // text downloads are always fetched whole
 
@@ -312,7 +297,7 @@ bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
     if (result != CURLE_OK && Cancelled(&worker)) {
         result = CURLE_WRITE_ERROR;
         PostCancelFinished(worker);
-    } else if (result != CURLE_OK && !text) {
+    } else if (result != CURLE_OK && !text && !quiet) {
         ShowProblem(static_cast<int>(result));
     }
 
@@ -320,21 +305,44 @@ bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
         if (std::fclose(file.stream) != 0 && result == CURLE_OK && !text) {
             // Data that never reached the disk is a write failure, not a success.
             result = CURLE_WRITE_ERROR;
-            ShowProblem(static_cast<int>(result));
+            if (!quiet) ShowProblem(static_cast<int>(result));
         }
         file.stream = nullptr;
     }
+    if (problem) *problem = static_cast<int>(result);
 
     // The first SIZE bytes of a longer answer must never pass for the
     // installer on a later run: set aside at once, so the next run starts afresh.
     if (tooLong) std::rename(localPath.c_str(), RejectedPath(localPath).c_str());
-    // An answer past the bound is no text download, whatever its first line says.
-    if (text && file.overLimit) {
+    // An answer past the bound, or cut short (its deadline, a dropped
+    // connection), is no text download, whatever its first lines say.
+    if (text && (file.overLimit || result != CURLE_OK)) {
         ::unlink(localPath.c_str());
         return false;
     }
     if (text) return CheckTextDownload(localPath, item);
     return result == CURLE_OK;
+}
+
+bool FetchPatch(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
+                const std::string& userAgent) {
+    DownloadItem patch = item;
+    patch.url = item.patchUrl;
+    const std::string path = PatchPath(item);
+    int problem = 0;
+    const bool fetched =
+        FetchItem(handle, worker, patch, path, Clamp32(item.patchSize), userAgent, &problem, true);
+    if (!fetched && Cancelled(&worker)) return false;
+    const int64_t patchBytes = std::max(PresentSize(path), PresentSize(RejectedPath(path)));
+    DeltaOutcome outcome;
+    if (fetched) {
+        outcome = RebuildFromPatch(item);
+    } else {
+        DiscardPatch(item);
+        outcome.cause = "problem-" + std::to_string(problem);
+    }
+    RecordDelta(item, outcome, patchBytes);
+    return outcome.applied;
 }
 
 bool RunList(DownloadWorker& worker) {
@@ -350,9 +358,29 @@ bool RunList(DownloadWorker& worker) {
         const int64_t present = PresentSize(item.localPath);
         Post(worker, std::make_unique<StartDownloadMsg>(item.localPath, Clamp32(present),
                                                         item.expectedSize));
-        if (item.expectedSize > 0 && present >= static_cast<int64_t>(item.expectedSize)) continue;
+        // A purchase's base lies at the download path: no finished download.
+        const bool baseInPlace = !item.basePath.empty() && item.basePath == item.localPath;
+        if (item.expectedSize > 0 && present >= static_cast<int64_t>(item.expectedSize) &&
+            !baseInPlace)
+            continue;
 
-        MakeParentDirectories(item.localPath);
+        // A download never goes into, or through, a folder another user could
+        // have planted; a folder that cannot be made fails at the file, as always.
+        const Sys::TrustedFolder folder = MakeParentDirectories(item.localPath);
+        if (Sys::Unsafe(folder.Fault())) {
+            Sys::ReportUnsafeFolder(folder);
+            if (handle) curl_easy_cleanup(handle);
+            return false;
+        }
+        if (!item.patchUrl.empty()) {
+            if (FetchPatch(handle, worker, item, userAgent)) continue;
+            if (Cancelled(&worker)) {  // the partial patch stays for the next run
+                if (handle) curl_easy_cleanup(handle);
+                return false;
+            }
+            // The whole installer, as without a patch; never resumed from the base.
+            if (baseInPlace) ::unlink(item.localPath.c_str());
+        }
         if (!FetchItem(handle, worker, item, item.localPath, item.expectedSize, userAgent)) {
             if (handle) curl_easy_cleanup(handle);
             return false;

@@ -8,6 +8,7 @@
 
 #include "data/DownloadList.h"
 #include "download/DownloadMsg.h"
+#include "platform/TrustedFolder.h"
 
 typedef void CURL;
 
@@ -49,8 +50,16 @@ struct DownloadWorker {
 };
 
 bool RunList(DownloadWorker& worker);
+// Fetches an item's patch or packed frame and rebuilds the installer from it;
+// false (the patch gone, a "delta" event on record) when the whole installer
+// must be fetched instead, or when the worker was cancelled.
+bool FetchPatch(CURL* handle, DownloadWorker& worker, const Data::DownloadItem& item,
+                const std::string& userAgent);
+// Fetches one file; `problem` receives libcurl's number (0: none). Quiet: a
+// failure shows no message (a patch, whose failure only means a fallback).
 bool FetchItem(CURL* handle, DownloadWorker& worker, const Data::DownloadItem& item,
-               const std::string& localPath, int32_t expectedSize, const std::string& userAgent);
+               const std::string& localPath, int32_t expectedSize, const std::string& userAgent,
+               int* problem = nullptr, bool quiet = false);
 CURL* ConfigureTransfer(CURL* handle, DownloadWorker& worker, const Data::DownloadItem& item,
                         TransferFile& file, int32_t proxyMode, const std::string& proxyAddress,
                         const std::string& userAgent);
@@ -59,7 +68,9 @@ size_t WriteWithProgress(char* data, size_t size, size_t count, void* target);
 // The first line names the product; under a key the text is also signed and
 // answers the item's request (Data::TextSignatureAccepted).
 bool CheckTextDownload(const std::string& path, const Data::DownloadItem& item);
-void MakeParentDirectories(const std::string& path);
+// Creates the missing folders above `path` and opens the last, walking by
+// descriptor; refused when one of them is not a trusted folder.
+Sys::TrustedFolder MakeParentDirectories(const std::string& path);
 std::string UserAgentText(const Data::DownloadList& list);
 
 // Shows the problem message for a non-zero libcurl result through the platform.

@@ -3,6 +3,7 @@
 #include "data/DataFolders.h"
 #include "data/SettingsFile.h"
 #include "data/Text.h"
+#include "download/DeltaPlan.h"
 #include "platform/CommandLine.h"
 #include "platform/Platform.h"
 
@@ -88,6 +89,20 @@ void AddUpdateItem(DownloadList& list, const UpdateEntry& entry, const std::stri
     item.expectedSize = entry.size;
     item.installedVersion = entry.installedVersion;
     item.year = entry.year;
+    // What the update check chose to fetch instead, when the result can be checked.
+    if (!entry.sha256.empty()) {
+        if (entry.deltaChoice >= 0 &&
+            static_cast<size_t>(entry.deltaChoice) < entry.deltas.size()) {
+            const DeltaOffer& delta = entry.deltas[static_cast<size_t>(entry.deltaChoice)];
+            item.patchUrl = SiblingAddress(address, delta.patchName);
+            item.basePath = entry.deltaBase;
+            item.patchSize = delta.patchSize;
+        } else if (entry.packed) {
+            item.patchUrl = SiblingAddress(address, entry.packed->name);
+            item.patchSize = entry.packed->size;
+        }
+        item.sha256 = entry.sha256;
+    }
     list.AppendItem(std::move(item));
     list.SetValue("prom", prom);
     list.SetValue("camp", camp);

@@ -14,6 +14,7 @@
 #include <limits>
 #include <mutex>
 
+#include "download/DeltaFetch.h"
 #include "download/UpdateAddress.h"
 #include "download/WorkerThread.h"
 #include "platform/CommandLine.h"
@@ -209,8 +210,15 @@ bool DLMgrDlg::Initialise() {
         Transfer::AddUpdateItem(*list_, *entry, prom_, camp_);
         list_->SetValue("prom", prom_);
         list_->SetValue("camp", camp_);
-        totalBytes_ += entry->size;
-        presentBytes_ += FileSize(list_->Item(list_->Count() - 1).localPath);
+        // A patch or packed frame counts its own bytes: what will really arrive.
+        const Data::DownloadItem& item = list_->Item(list_->Count() - 1);
+        const int64_t toFetch = Data::BytesToFetch(*entry);
+        totalBytes_ += toFetch;
+        presentBytes_ +=
+            item.patchUrl.empty() ? FileSize(item.localPath)
+            : FileSize(item.localPath) >= entry->size && item.basePath != item.localPath
+                ? toFetch
+                : FileSize(Transfer::PatchPath(item));
         product_->clear();
     }
 

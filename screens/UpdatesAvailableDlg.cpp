@@ -16,7 +16,7 @@ int ListUpdates(ListBox& list, QLabel& dialUp, QLabel& broadband, const Data::En
         if (!entry) continue;
         list.AddLine(UpdateLine(*entry));
         ++listed;
-        total += entry->size;
+        total += Data::BytesToFetch(*entry);  // a patch when one fits
         const DownloadEstimate estimate = EstimateDownload(total);
         dialUp.setText(QString::fromStdString(estimate.dialUp));
         broadband.setText(QString::fromStdString(estimate.broadband));

@@ -18,6 +18,8 @@
 #include "data/SettingsFile.h"
 #include "data/SignedText.h"
 #include "data/Text.h"
+#include "download/DeltaPlan.h"
+#include "download/UpdateAddress.h"
 #include "platform/LinuxPlatform.h"
 
 namespace {
@@ -27,6 +29,7 @@ using json = nlohmann::ordered_json;
 constexpr const char* kUsage =
     "usage: tessra-swm-inspect settings FILE [--command-line TEXT]\n"
     "       tessra-swm-inspect manifest FILE [--settings SETTINGS_FILE]\n"
+    "       tessra-swm-inspect delta MANIFEST FOLDER [--settings SETTINGS_FILE] [--file NAME]\n"
     "       tessra-swm-inspect product CODE\n"
     "       tessra-swm-inspect proxy [--command-line TEXT]\n"
     "       tessra-swm-inspect problem N\n"
@@ -98,6 +101,17 @@ json Settings(const std::vector<std::string>& words) {
     return ListJson(*Data::LoadSettingsFile(request.arguments[0]));
 }
 
+// The DELTA lines the program would use, in order.
+json DeltasJson(const Data::UpdateEntry& entry) {
+    json out = json::array();
+    for (const Data::DeltaOffer& offer : entry.deltas)
+        out.push_back({{"baseSize", offer.baseSize},
+                       {"baseSha256", offer.baseSha256},
+                       {"patchSize", offer.patchSize},
+                       {"patchName", offer.patchName}});
+    return out;
+}
+
 json Manifest(const std::vector<std::string>& words) {
     Request request = ParseRequest(words, 1, {"--settings"});
     Sys::Linux().SetCommandLine("");
@@ -129,7 +143,39 @@ json Manifest(const std::vector<std::string>& words) {
             {"installedVersion", entry->installedVersion},
             {"sha256", entry->sha256.empty() ? json(nullptr) : json(entry->sha256)},
             {"signature", signature},
-            {"expiry", expiry}};
+            {"expiry", expiry},
+            {"deltas", DeltasJson(*entry)},
+            {"packed", entry->packed
+                           ? json{{"size", entry->packed->size}, {"name", entry->packed->name}}
+                           : json(nullptr)}};
+}
+
+// Which earlier installer in FOLDER the program would take as the base of a
+// patch, and why: update runs' files of the manifest's product and the
+// settings' edition, or with --file the one file a purchase would use.
+json Delta(const std::vector<std::string>& words) {
+    Request request = ParseRequest(words, 2, {"--settings", "--file"});
+    Sys::Linux().SetCommandLine("");
+    auto settings = request.options.find("--settings");
+    std::unique_ptr<Data::DownloadList> list = settings == request.options.end()
+                                                   ? std::make_unique<Data::DownloadList>()
+                                                   : Data::LoadSettingsFile(settings->second);
+    std::unique_ptr<Data::UpdateEntry> entry = Data::ReadManifest(request.arguments[0], *list);
+    if (!entry) return nullptr;
+    auto file = request.options.find("--file");
+    const bool purchase = file != request.options.end();
+    const std::string code = entry->product ? entry->product->code : std::string();
+    const std::string letter = Transfer::EditionLetter(entry->edition);
+    const std::string downloadPath =
+        request.arguments[1] + "/" + (purchase ? file->second : code + "0" + letter + "upd.exe");
+    const std::vector<std::string> candidates =
+        Transfer::BaseCandidates(downloadPath, code, letter, purchase);
+    const Transfer::DeltaPick pick = Transfer::PickDelta(*entry, candidates);
+    return {{"deltas", DeltasJson(*entry)},
+            {"candidates", candidates},
+            {"choice", pick.choice < 0 ? json(nullptr) : json(pick.choice)},
+            {"base", pick.base.empty() ? json(nullptr) : json(pick.base)},
+            {"why", pick.why}};
 }
 
 json Product(const std::vector<std::string>& words) {
@@ -185,6 +231,8 @@ int main(int argc, char** argv) {
             result = Settings(words);
         else if (command == "manifest")
             result = Manifest(words);
+        else if (command == "delta")
+            result = Delta(words);
         else if (command == "product")
             result = Product(words);
         else if (command == "proxy")

@@ -155,13 +155,14 @@ TEST_F(LinuxProcesses, RunningProgramIsListedWaitedOnAndClosedBySignalWithoutDis
     auto started = StartNamed(unitName);
     ASSERT_TRUE(started);
     uint32_t pid = started->Pid();
-    // Until the child has run exec it still carries the test's own name.
+    // Until the child has run exec it still carries the test's own name, and
+    // its new arguments appear a moment after its new name.
     std::vector<Sys::ProcessEntry> listed;
     auto it = listed.end();
     for (int tries = 0; tries < 500; ++tries) {
         listed = platform.ListProcesses();
         it = std::find_if(listed.begin(), listed.end(), [&](auto& p) { return p.pid == pid; });
-        if (it != listed.end() && it->comm == unitName) break;
+        if (it != listed.end() && it->comm == unitName && !it->argv0.empty()) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     ASSERT_NE(it, listed.end());

@@ -109,3 +109,41 @@ TEST_F(ManifestTest, Sha256IsKeptAsWrittenAndTheSignatureLineIgnored) {
     EXPECT_EQ(entry->message, "m");
     EXPECT_EQ(Read("Product=US\r\n")->sha256, "");
 }
+
+TEST_F(ManifestTest, EveryUsableDeltaLineIsKeptAndMalformedOnesAreLeftOut) {
+    const std::string hash(64, 'a'), upper(64, 'B');
+    std::string text = "PRODUCT=US\r\nSIZE=900\r\nSHA256=" + hash + "\r\n";
+    const std::vector<std::string> bad = {
+        "1 " + hash + " 5",               // three fields
+        "0 " + hash + " 5 us.patch",      // no base size
+        "10 " + hash.substr(1) + " 5 p",  // 63 digits
+        "10 " + hash + " 5 ../us.patch",  // a folder
+        "10 " + hash + " 5 http://x/p",   // an address
+        "10 " + hash + " 5 ..",           // all dots
+        "10 " + std::string(64, 'g') + " 5 p",
+        "-10 " + hash + " 5 p",
+    };
+    for (const std::string& line : bad) text += "DELTA=" + line + "\r\n";
+    text += "delta = 10  " + upper + "\t5 us-1.2_3.patch\r\n";
+    for (int i = 0; i < 20; ++i)
+        text += "DELTA=" + std::to_string(100 + i) + " " + hash + " 7 p\r\n";
+    text += "PACKED=400 us.zst\r\nPACKED=oops\r\n";
+    auto entry = Read(text);
+    ASSERT_TRUE(entry);
+    ASSERT_EQ(entry->deltas.size(), kMaxDeltaOffers);
+    EXPECT_EQ(entry->deltas[0].baseSize, 10);
+    EXPECT_EQ(entry->deltas[0].baseSha256, std::string(64, 'b'));  // either case, kept lower
+    EXPECT_EQ(entry->deltas[0].patchSize, 5);
+    EXPECT_EQ(entry->deltas[0].patchName, "us-1.2_3.patch");
+    EXPECT_EQ(entry->deltas[15].baseSize, 114);
+    ASSERT_TRUE(entry->packed);
+    EXPECT_EQ(entry->packed->size, 400);
+
+    // What is fetched: the chosen patch, else the packed frame, else the
+    // installer; nothing but the installer without a hash to check.
+    EXPECT_EQ(BytesToFetch(*entry), 400);
+    entry->deltaChoice = 1;
+    EXPECT_EQ(BytesToFetch(*entry), 7);
+    entry->sha256.clear();
+    EXPECT_EQ(BytesToFetch(*entry), 900);
+}

@@ -203,8 +203,10 @@ TEST(RunListTest, EmptyAndCompleteListsFinishWithoutAnyConnection) {
     Data::DownloadList complete;
     WriteFile(dir / "one.exe", std::string(10, 'a'));
     WriteFile(dir / "two.exe", std::string(30, 'b'));
-    complete.AppendItem({"http://127.0.0.1:1/one.exe", dir / "one.exe", "US", "", "", 10, 1, 2007});
-    complete.AppendItem({"http://127.0.0.1:1/two.exe", dir / "two.exe", "CA", "", "", 20, 1, 2007});
+    complete.AppendItem(
+        {"http://127.0.0.1:1/one.exe", dir / "one.exe", "US", "", "", 10, 1, 2007, "", "", 0, ""});
+    complete.AppendItem(
+        {"http://127.0.0.1:1/two.exe", dir / "two.exe", "CA", "", "", 20, 1, 2007, "", "", 0, ""});
     sink.records.clear();
     worker.list = &complete;
     EXPECT_TRUE(Transfer::RunList(worker));
