@@ -273,6 +273,16 @@ class Tour:
             what = "run and wait" if event.get("wait") else "start"
             verb = f" [{event['verb']}]" if event.get("verb") else ""
             say(f"  {what}{verb}: {self.short(event.get('file'))} {event.get('parameters', '')}")
+        elif kind == "delta":
+            full = next((p["size"] for p in self.tree["products"]
+                         if p["code"] == event.get("product")), 0)
+            fetched = event.get("patchBytes", 0)
+            if event.get("outcome") == "applied":
+                say(f"  delta   {event.get('product')}: a patch of {fetched} bytes against "
+                    f"{self.short(event.get('base'))} instead of the whole {full} bytes "
+                    f"({full - fetched} bytes saved)")
+            else:
+                say(f"  delta   {event.get('product')}: the whole installer ({event.get('cause')})")
         elif kind == "close-request":
             say(f"  close request to Tessra.exe (pid {event.get('pid')})")
         elif kind == "foreground":
@@ -450,6 +460,11 @@ class Tour:
                     for p in updated]
         got = [(f, p) for f, p in self.launches(events) if f.endswith("upd.exe")]
         self.check(got == expected, f"installers run in order: {', '.join(f for f, _ in expected)}")
+        delta = self.tree.get("delta")
+        if delta:
+            applied = [e for e in events if e["event"] == "delta" and e.get("outcome") == "applied"]
+            self.check([e.get("product") for e in applied] == [delta["product"]],
+                       f"{delta['product']} came as a patch against the installer on disk")
         self.check(any(e["event"] == "close-request" for e in events),
                    "Tessra.exe was asked to close before installing")
         tessra_launch = [p for f, p in self.launches(events) if f == "Tessra.exe"]

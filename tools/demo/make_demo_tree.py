@@ -143,13 +143,22 @@ class Publisher:
             raise RuntimeError(f"tessra-publish {args[0]}: {done.stderr.decode(errors='replace')}")
         return done.stdout
 
-    def manifest(self, code, version, message, installer_data):
-        """The signed manifest of an installer with these bytes."""
-        with tempfile.NamedTemporaryFile(prefix="demo-installer-") as installer:
-            installer.write(installer_data)
-            installer.flush()
+    def manifest(self, code, version, message, installer_data, deltas=()):
+        """The signed manifest of an installer with these bytes; `deltas` are
+        (earlier installer's bytes, patch path) pairs, each patch made here."""
+        with tempfile.TemporaryDirectory(prefix="demo-installer-") as folder:
+            installer = os.path.join(folder, "installer")
+            write(installer, installer_data)
+            args = []
+            for i, (base_data, patch) in enumerate(deltas):
+                base = os.path.join(folder, f"base-{i}")
+                write(base, base_data)
+                os.makedirs(os.path.dirname(patch), exist_ok=True)
+                self.run("delta", base, installer, patch)
+                args += ["--delta", f"{base}:{patch}"]
             return self.run("manifest", "--product", code, "--year", str(YEAR), "--version",
-                            str(version), "--message", message, "--key", self.key, installer.name)
+                            str(version), "--message", message, "--key", self.key, *args,
+                            installer)
 
     def sign(self, path):
         self.run("sign", "--key", self.key, path)
@@ -358,16 +367,17 @@ def build(dest, publish=None):
         "store": [],
         "alert": None,
         "reinstall": [],
+        "delta": None,
     }
 
-    def add_manifest(path, code, version, size, message, installer_data=None):
+    def add_manifest(path, code, version, size, message, installer_data=None, deltas=()):
         target = os.path.join(server, path.lstrip("/"))
         if installer_data is None:  # the alert: no installer, signed as written
             write(target, manifest_text(code, version, size, message))
             publisher.sign(target)
         else:
             assert len(installer_data) == size
-            write(target, publisher.manifest(code, version, message, installer_data))
+            write(target, publisher.manifest(code, version, message, installer_data, deltas))
         tree["manifests"][path] = {"product": code, "version": version, "size": size,
                                    "message": message}
 
@@ -381,8 +391,20 @@ def build(dest, publish=None):
         installer = server_file_name(code, EDITION)
         data = installer_script(code, name, offered, "update", size)
         if offered > installed:
+            deltas = []
+            if code == "US":
+                # The federal installer that brought version `installed` is still
+                # in the update folder: the update is a patch against it.
+                earlier = installer_script(code, name, installed, "update", size)
+                kept = os.path.join(user_dir, "Update", f"{code}{installed - 1}{installed}"
+                                    f"{edition_letter(EDITION)}upd.exe")
+                write(kept, earlier, executable=True)
+                patch = f"{folder}/{installed}/{code.lower()}-{installed}-{offered}.patch"
+                deltas = [(earlier, os.path.join(server, patch.lstrip("/")))]
+                tree["delta"] = {"product": code, "base": kept, "patch": patch,
+                                 "installerSize": size}
             add_manifest(f"{folder}/{installed}/ver.txt", code, offered, size, update_message,
-                         data)
+                         data, deltas)
             add_installer(f"{folder}/{installed}/{installer}", data)
         # The manifest once the offered version is installed: up to date.
         add_manifest(f"{folder}/{offered}/ver.txt", code, offered, size, current_message, data)
