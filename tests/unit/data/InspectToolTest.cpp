@@ -181,3 +181,28 @@ TEST_F(InspectToolTest, ManifestHashAndSignatureUnderTheKeyTheProgramFinds) {
                                {{"TESSRA_SWM_UPDATE_KEY", dir / keyFile}}))["expiry"],
                   expiry);
 }
+
+TEST_F(InspectToolTest, DeltaLinesAndTheBaseThatWouldBePicked) {
+    const std::string earlier = "the installer of version 3";
+    const std::string line =
+        std::to_string(earlier.size()) + " " + TestSupport::Sha256Hex(earlier) + " 40 us-3-4.patch";
+    DataTest::WriteFile(dir / "ver.txt",
+                        "product=US\r\nSIZE=900\r\nSHA256=" + TestSupport::Sha256Hex("v4") +
+                            "\r\nDELTA=" + line + "\r\nDELTA=1 2 3 ../x\r\n");
+    DataTest::WriteFile(dir / "req.cfg", "edition=premium\r\n");
+    std::filesystem::create_directories(dir / "Update");
+    DataTest::WriteFile(dir / "Update/US23pupd.exe", earlier);
+    DataTest::WriteFile(dir / "Update/US12pupd.exe", "older, another size");
+    const nlohmann::json manifest = Json(Inspect({"manifest", dir / "ver.txt"}));
+    ASSERT_EQ(manifest["deltas"].size(), 1u);
+    EXPECT_EQ(manifest["deltas"][0]["patchName"], "us-3-4.patch");
+    const nlohmann::json pick =
+        Json(Inspect({"delta", dir / "ver.txt", dir / "Update", "--settings", dir / "req.cfg"}));
+    EXPECT_EQ(pick["choice"], 0);
+    EXPECT_EQ(pick["base"], dir / "Update/US23pupd.exe");
+    EXPECT_EQ(pick["candidates"].size(), 2u);
+    // A purchase looks only at the file it would download to.
+    EXPECT_EQ(
+        Json(Inspect({"delta", dir / "ver.txt", dir / "Update", "--file", "TessraNY.exe"}))["why"],
+        "no earlier installer of the product on disk");
+}
