@@ -7,7 +7,7 @@ DEB_PACKAGES := cmake ninja-build g++ pkg-config curl python3 \
 	libcurl4-openssl-dev qt6-base-dev libqt6test6 libgtest-dev \
 	libcpp-httplib-dev libpacparser-dev nlohmann-json3-dev libx11-dev \
 	fonts-dejavu-core fonts-liberation dpkg-dev file \
-	libsodium-dev libproxy-dev nginx-light tinyproxy squid \
+	libssl-dev libproxy-dev nginx-light tinyproxy squid \
 	xvfb openbox xdotool x11-utils dbus dbus-daemon \
 	clang libclang-rt-14-dev lintian desktop-file-utils \
 	libzstd-dev zstd bsdiff xdelta3

@@ -1,9 +1,10 @@
 #include "data/PublisherKey.h"
 
-#include <sodium.h>
+#include <openssl/evp.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 
 #include "data/Text.h"
@@ -23,7 +24,17 @@ PublisherKey Broken(PublisherKey key) {
 }  // namespace
 
 bool CryptoReady() {
-    static const bool ready = sodium_init() >= 0;
+    // A library configured without SHA-256 or Ed25519 (a restricted provider)
+    // must make every check fail rather than pass.
+    static const bool ready = [] {
+        if (OPENSSL_init_crypto(0, nullptr) != 1) return false;
+        EVP_MD* md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+        EVP_SIGNATURE* ed = EVP_SIGNATURE_fetch(nullptr, "ED25519", nullptr);
+        const bool found = md && ed;
+        EVP_MD_free(md);
+        EVP_SIGNATURE_free(ed);
+        return found;
+    }();
     return ready;
 }
 
@@ -83,25 +94,28 @@ std::optional<std::vector<PublicKey>> ParsePublicKeys(std::string_view text) {
 }
 
 std::optional<std::string> DecodeBase64(std::string_view text, size_t size) {
-    if (!CryptoReady() || text.empty()) return std::nullopt;
-    size_t length = 0;
-    const char* end = nullptr;
-    // One byte of room more than wanted, so a longer value is told apart from an exact one.
-    std::string room(size + 1, '\0');
-    if (sodium_base642bin(reinterpret_cast<unsigned char*>(room.data()), room.size(), text.data(),
-                          text.size(), nullptr, &length, &end, sodium_base64_VARIANT_ORIGINAL) != 0)
-        return std::nullopt;
-    if (end != text.data() + text.size() || length != size) return std::nullopt;
-    room.resize(size);
-    return room;
+    // The decoder skips blanks and takes any padding; so only text of the one
+    // length that `size` bytes encode to is decoded, and only text that is
+    // exactly the encoding of what it decoded to (no stray characters or
+    // padding, unused bits zero) is taken.
+    if (size == 0 || size > INT_MAX / 2 || text.size() != 4 * ((size + 2) / 3)) return std::nullopt;
+    std::string out(text.size() / 4 * 3, '\0');
+    const int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                       reinterpret_cast<const unsigned char*>(text.data()),
+                                       static_cast<int>(text.size()));
+    if (length != static_cast<int>(out.size())) return std::nullopt;
+    out.resize(size);
+    if (EncodeBase64(out) != text) return std::nullopt;
+    return out;
 }
 
 std::string EncodeBase64(std::string_view bytes) {
-    if (!CryptoReady()) return std::string();
-    std::string out(sodium_base64_ENCODED_LEN(bytes.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
-    sodium_bin2base64(out.data(), out.size(), reinterpret_cast<const unsigned char*>(bytes.data()),
-                      bytes.size(), sodium_base64_VARIANT_ORIGINAL);
-    out.resize(out.size() - 1);  // the terminating zero
+    if (bytes.size() > INT_MAX / 2) return std::string();
+    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                       reinterpret_cast<const unsigned char*>(bytes.data()),
+                                       static_cast<int>(bytes.size()));
+    out.resize(length < 0 ? 0 : static_cast<size_t>(length));
     return out;
 }
 

@@ -53,7 +53,8 @@ std::optional<std::vector<PublicKey>> ParsePublicKeys(std::string_view text);
 std::optional<std::string> DecodeBase64(std::string_view text, size_t size);
 std::string EncodeBase64(std::string_view bytes);
 
-// libsodium initialised once; false when it cannot be (then nothing verifies).
+// The crypto library ready, with SHA-256 and Ed25519; checked once. False
+// when it is not (then nothing verifies).
 bool CryptoReady();
 
 }  // namespace Data

@@ -1,6 +1,8 @@
 #include "data/SignedText.h"
 
-#include <sodium.h>
+#include <openssl/evp.h>
+
+#include <memory>
 
 #include "data/KeyValueLine.h"
 #include "data/Text.h"
@@ -68,11 +70,25 @@ SignatureStatus VerifySignedText(std::string_view text, const PublicKey& key) {
     const SignedParts parts = SplitSignedText(text);
     if (!parts.signature) return SignatureStatus::Missing;
     std::optional<std::string> signature = DecodeBase64(*parts.signature, kSignatureBytes);
-    if (!signature || !CryptoReady()) return SignatureStatus::Invalid;
-    const int verified = crypto_sign_verify_detached(
-        reinterpret_cast<const unsigned char*>(signature->data()),
-        reinterpret_cast<const unsigned char*>(parts.body.data()), parts.body.size(), key.data());
-    return verified == 0 ? SignatureStatus::Valid : SignatureStatus::Invalid;
+    if (!signature) return SignatureStatus::Invalid;
+    return SignatureMatches(parts.body, *signature, key) ? SignatureStatus::Valid
+                                                         : SignatureStatus::Invalid;
+}
+
+bool SignatureMatches(std::string_view message, std::string_view signature, const PublicKey& key) {
+    if (signature.size() != kSignatureBytes || !CryptoReady()) return false;
+    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(
+        EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, key.data(), key.size()),
+        EVP_PKEY_free);
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(),
+                                                                      EVP_MD_CTX_free);
+    // Ed25519 hashes the message itself: no digest is named, and it goes in one piece.
+    return pkey && ctx &&
+           EVP_DigestVerifyInit(ctx.get(), nullptr, nullptr, nullptr, pkey.get()) == 1 &&
+           EVP_DigestVerify(ctx.get(), reinterpret_cast<const unsigned char*>(signature.data()),
+                            signature.size(),
+                            reinterpret_cast<const unsigned char*>(message.data()),
+                            message.size()) == 1;
 }
 
 SignatureStatus VerifySignedText(std::string_view text, const PublisherKey& key) {

@@ -38,6 +38,8 @@ struct SignedParts {
 SignedParts SplitSignedText(std::string_view text);
 
 SignatureStatus VerifySignedText(std::string_view text, const PublicKey& key);
+// Whether `signature` (the 64 raw bytes) is the key's Ed25519 signature of `message`.
+bool SignatureMatches(std::string_view message, std::string_view signature, const PublicKey& key);
 // Valid when any of the key file's keys verifies the text; a broken key verifies nothing.
 SignatureStatus VerifySignedText(std::string_view text, const PublisherKey& key);
 

@@ -1,7 +1,6 @@
 #include "download/InstallerCheck.h"
 
 #include <fcntl.h>
-#include <sodium.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "data/PublisherKey.h"
+#include "data/Sha256.h"
 #include "platform/Platform.h"
 #include "platform/RegularFile.h"
 #include "platform/TrustedFolder.h"
@@ -18,8 +18,6 @@
 namespace Transfer {
 
 namespace {
-
-constexpr size_t kHashBlockBytes = 64 * 1024;
 
 class Fd {
   public:
@@ -37,41 +35,33 @@ class Fd {
 
 // Reads the open file to its end in blocks, writing each block to `copy`
 // too when it is open (the copy then holds exactly the bytes hashed); false
-// on a read or write error, a missing libsodium, or when the count differs
-// from `size` (the file changed; -1 takes any count). `total` receives the count.
-bool HashOpenFile(int fd, int64_t size, unsigned char (&digest)[crypto_hash_sha256_BYTES],
-                  int64_t& total, int copy = -1) {
+// on a read or write error, a crypto library that cannot hash, or when the
+// count differs from `size` (the file changed; -1 takes any count). `total`
+// receives the count, `hex` the SHA-256 in lower-case hex.
+bool HashOpenFile(int fd, int64_t size, std::string& hex, int64_t& total, int copy = -1) {
     if (!Data::CryptoReady()) return false;
-    crypto_hash_sha256_state state;
-    crypto_hash_sha256_init(&state);
-    std::vector<unsigned char> block(kHashBlockBytes);
+    Data::Sha256 hash;
+    std::vector<unsigned char> block(Data::kHashBlockBytes);
     total = 0;
     for (;;) {
         const ssize_t got = ::read(fd, block.data(), block.size());
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return false;
         if (got == 0) break;
-        crypto_hash_sha256_update(&state, block.data(), static_cast<unsigned long long>(got));
+        hash.Update(block.data(), static_cast<size_t>(got));
         if (copy >= 0 &&
             !Sys::WriteAll(copy, std::string_view(reinterpret_cast<const char*>(block.data()),
                                                   static_cast<size_t>(got))))
             return false;
         total += got;
     }
-    crypto_hash_sha256_final(&state, digest);
-    return size < 0 || total == size;
-}
-
-std::string Hex(const unsigned char* bytes, size_t size) {
-    std::string out(size * 2 + 1, '\0');
-    sodium_bin2hex(out.data(), out.size(), bytes, size);
-    out.resize(size * 2);
-    return out;
+    hex = hash.HexDigest();
+    return !hex.empty() && (size < 0 || total == size);
 }
 
 // 64 hex digits, either case, turned to lower case; empty when it is not.
 std::string NormalHash(const std::string& text) {
-    if (text.size() != 2 * crypto_hash_sha256_BYTES) return std::string();
+    if (text.size() != 2 * Data::kSha256Bytes) return std::string();
     std::string out;
     for (char c : text) {
         if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
@@ -167,15 +157,14 @@ InstallerVerdict VerifyOpenInstaller(int fd, const InstallerExpectation& expecte
         verdict.cause = InstallerCause::Ok;
         return verdict;
     }
-    unsigned char digest[crypto_hash_sha256_BYTES];
+    std::string digest;
     int64_t hashed = 0;
     if (!HashOpenFile(fd, verdict.actualSize, digest, hashed, copy)) {
         verdict.cause = InstallerCause::Unreadable;
         return verdict;
     }
-    verdict.cause = wanted.empty() || Hex(digest, sizeof digest) == wanted
-                        ? InstallerCause::Ok
-                        : InstallerCause::HashMismatch;
+    verdict.cause =
+        wanted.empty() || digest == wanted ? InstallerCause::Ok : InstallerCause::HashMismatch;
     return verdict;
 }
 
@@ -364,10 +353,8 @@ std::optional<FileDigest> DigestFile(const std::string& path) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    unsigned char digest[crypto_hash_sha256_BYTES];
     FileDigest out;
-    if (!HashOpenFile(fd.get(), -1, digest, out.size)) return std::nullopt;
-    out.sha256 = Hex(digest, sizeof digest);
+    if (!HashOpenFile(fd.get(), -1, out.sha256, out.size)) return std::nullopt;
     return out;
 }
 

@@ -1,7 +1,9 @@
 #include "tools/publish/Publish.h"
 
 #include <fcntl.h>
-#include <sodium.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,10 +12,12 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "data/PublisherKey.h"
+#include "data/Sha256.h"
 #include "data/SignedText.h"
 #include "download/InstallerCheck.h"
 #include "download/Patch.h"
@@ -27,6 +31,8 @@ constexpr size_t kMaxKeyFileBytes = 1024;
 // The reader cuts manifest lines at 1022 characters; "MESSAGE=" takes 8.
 constexpr size_t kMaxMessageChars = 1014;
 constexpr long long kMaxExpiresDays = 36500;
+// An Ed25519 private key is kept as its 32-byte seed.
+constexpr size_t kSeedBytes = 32;
 
 std::string Reason(const std::string& what) { return what + ": " + std::strerror(errno); }
 
@@ -66,25 +72,24 @@ std::optional<std::string> ReadFile(const std::string& path, size_t limit, std::
 std::optional<Transfer::FileDigest> DigestInstaller(const std::string& path, std::string& error) {
     const int fd = OpenInput(path, error);
     if (fd < 0) return std::nullopt;
-    crypto_hash_sha256_state state;
-    crypto_hash_sha256_init(&state);
+    Data::Sha256 hash;
     Transfer::FileDigest digest;
-    std::vector<unsigned char> block(64 * 1024);
+    std::vector<unsigned char> block(Data::kHashBlockBytes);
     for (;;) {
         const ssize_t got = ::read(fd, block.data(), block.size());
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) error = Reason("cannot read " + path);
         if (got <= 0) break;
-        crypto_hash_sha256_update(&state, block.data(), static_cast<unsigned long long>(got));
+        hash.Update(block.data(), static_cast<size_t>(got));
         digest.size += got;
     }
     ::close(fd);
     if (!error.empty()) return std::nullopt;
-    unsigned char hash[crypto_hash_sha256_BYTES];
-    crypto_hash_sha256_final(&state, hash);
-    char hex[2 * sizeof hash + 1];
-    sodium_bin2hex(hex, sizeof hex, hash, sizeof hash);
-    digest.sha256 = hex;
+    digest.sha256 = hash.HexDigest();
+    if (digest.sha256.empty()) {
+        error = "cannot hash " + path;
+        return std::nullopt;
+    }
     return digest;
 }
 
@@ -104,18 +109,25 @@ std::string WriteNewFile(const std::string& path, const std::string& text, mode_
     return std::string();
 }
 
+using SecretKey = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+
+// The Ed25519 key of a 32-byte seed, the form key files have always held.
+SecretKey KeyFromSeed(const unsigned char* seed) {
+    return SecretKey(EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, seed, kSeedBytes),
+                     EVP_PKEY_free);
+}
+
 // The secret key from a key file (the base64 of the 32-byte seed).
-std::string LoadSecretKey(const std::string& keyPath,
-                          unsigned char (&secret)[crypto_sign_SECRETKEYBYTES]) {
+std::string LoadSecretKey(const std::string& keyPath, SecretKey& secret) {
     std::string error;
     std::optional<std::string> text = ReadFile(keyPath, kMaxKeyFileBytes, error);
     if (!text) return error;
     std::optional<Data::PublicKey> seed = Data::ParsePublicKey(*text);
-    sodium_memzero(text->data(), text->size());
+    OPENSSL_cleanse(text->data(), text->size());
     if (!seed) return keyPath + " does not hold a key (one line, the base64 of 32 bytes)";
-    unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
-    crypto_sign_seed_keypair(publicKey, secret, seed->data());
-    sodium_memzero(seed->data(), seed->size());
+    secret = KeyFromSeed(seed->data());
+    OPENSSL_cleanse(seed->data(), seed->size());
+    if (!secret) return keyPath + ": the crypto library cannot make a key of it";
     return std::string();
 }
 
@@ -223,24 +235,28 @@ std::string DeltaLines(const ManifestFields& fields, const Transfer::FileDigest&
 }  // namespace
 
 std::string Keygen(const std::string& prefix) {
-    if (!Data::CryptoReady()) return "libsodium cannot be initialised";
+    if (!Data::CryptoReady()) return "the crypto library cannot be initialised";
     const std::string keyPath = prefix + ".key";
     const std::string publicPath = prefix + ".pub";
     struct stat st {};
     for (const std::string& path : {keyPath, publicPath})
         if (::lstat(path.c_str(), &st) == 0) return path + " exists; not replaced";
 
-    unsigned char seed[crypto_sign_SEEDBYTES];
-    unsigned char publicKey[crypto_sign_PUBLICKEYBYTES];
-    unsigned char secret[crypto_sign_SECRETKEYBYTES];
-    randombytes_buf(seed, sizeof seed);
-    crypto_sign_seed_keypair(publicKey, secret, seed);
-    sodium_memzero(secret, sizeof secret);
+    unsigned char seed[kSeedBytes];
+    unsigned char publicKey[Data::kPublicKeyBytes];
+    size_t publicSize = sizeof publicKey;
+    if (RAND_priv_bytes(seed, sizeof seed) != 1) return "no random bytes for a new key";
+    const SecretKey secret = KeyFromSeed(seed);
+    if (!secret || EVP_PKEY_get_raw_public_key(secret.get(), publicKey, &publicSize) != 1 ||
+        publicSize != sizeof publicKey) {
+        OPENSSL_cleanse(seed, sizeof seed);
+        return "the crypto library cannot make a key";
+    }
     std::string seedText =
         Data::EncodeBase64(std::string_view(reinterpret_cast<char*>(seed), sizeof seed)) + "\n";
-    sodium_memzero(seed, sizeof seed);
+    OPENSSL_cleanse(seed, sizeof seed);
     std::string error = WriteNewFile(keyPath, seedText, 0600);
-    sodium_memzero(seedText.data(), seedText.size());
+    OPENSSL_cleanse(seedText.data(), seedText.size());
     if (!error.empty()) return error;
     return WriteNewFile(
         publicPath,
@@ -268,7 +284,7 @@ std::string MakeManifest(const ManifestFields& fields, std::string& text,
         expires =
             Data::FormatUtcTime(std::time(nullptr) + std::stoll(fields.expiresDays) * 24 * 60 * 60);
     }
-    if (!Data::CryptoReady()) return "libsodium cannot be initialised";
+    if (!Data::CryptoReady()) return "the crypto library cannot be initialised";
     std::string error;
     std::optional<Transfer::FileDigest> digest = DigestInstaller(fields.installer, error);
     if (!digest) return "the installer: " + error;
@@ -295,8 +311,8 @@ std::string MakeManifest(const ManifestFields& fields, std::string& text,
 }
 
 std::string SignText(const std::string& keyPath, const std::string& text, std::string& signedText) {
-    if (!Data::CryptoReady()) return "libsodium cannot be initialised";
-    unsigned char secret[crypto_sign_SECRETKEYBYTES];
+    if (!Data::CryptoReady()) return "the crypto library cannot be initialised";
+    SecretKey secret(nullptr, EVP_PKEY_free);
     std::string error = LoadSecretKey(keyPath, secret);
     if (!error.empty()) return error;
 
@@ -309,10 +325,15 @@ std::string SignText(const std::string& keyPath, const std::string& text, std::s
     else if (!body.empty())
         body += lineEnd;
 
-    unsigned char signature[crypto_sign_BYTES];
-    crypto_sign_detached(signature, nullptr, reinterpret_cast<const unsigned char*>(body.data()),
-                         body.size(), secret);
-    sodium_memzero(secret, sizeof secret);
+    unsigned char signature[Data::kSignatureBytes];
+    size_t signatureSize = sizeof signature;
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(),
+                                                                      EVP_MD_CTX_free);
+    if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, nullptr, nullptr, secret.get()) != 1 ||
+        EVP_DigestSign(ctx.get(), signature, &signatureSize,
+                       reinterpret_cast<const unsigned char*>(body.data()), body.size()) != 1 ||
+        signatureSize != sizeof signature)
+        return "the crypto library cannot sign";
     signedText =
         body + std::string(Data::kSignaturePrefix) +
         Data::EncodeBase64(std::string_view(reinterpret_cast<char*>(signature), sizeof signature)) +

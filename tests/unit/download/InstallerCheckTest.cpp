@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 
+#include "data/Sha256.h"
 #include "download/InstallerCheck.h"
+#include "platform/FakePlatform.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestSigning.h"
 
@@ -144,13 +147,75 @@ TEST(InstallerCheckTest, MessageNamesTheFileTheSizesAndAWebPage) {
 
 TEST(InstallerCheckTest, DigestOfAFileReadInBlocks) {
     TempDir dir;
-    const std::string bytes = TestSupport::RandomBytes(200000, 3);  // several blocks
+    const size_t size = 3 * Data::kHashBlockBytes + 7;  // several blocks and a piece
+    const std::string bytes = TestSupport::RandomBytes(size, 3);
     WriteFile(dir / "big.exe", bytes);
     std::optional<FileDigest> digest = DigestFile(dir / "big.exe");
     ASSERT_TRUE(digest);
-    EXPECT_EQ(digest->size, 200000);
+    EXPECT_EQ(digest->size, static_cast<int64_t>(size));
     EXPECT_EQ(digest->sha256, TestSupport::Sha256Hex(bytes));
     EXPECT_FALSE(DigestFile(dir / "missing.exe"));
+}
+
+TEST(InstallerCheckTest, KnownDigestsOfFilesAsTheCheckSeesThem) {
+    TempDir dir;
+    struct Case {
+        std::string bytes;
+        const char* sha256;
+    } cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const Case& c : cases) {
+        WriteFile(dir / "setup.exe", c.bytes);
+        std::optional<FileDigest> digest = DigestFile(dir / "setup.exe");
+        ASSERT_TRUE(digest) << c.sha256;
+        EXPECT_EQ(digest->size, static_cast<int64_t>(c.bytes.size()));
+        EXPECT_EQ(digest->sha256, c.sha256);
+        if (c.bytes.empty()) continue;  // an empty installer is refused before it is hashed
+        const int64_t size = static_cast<int64_t>(c.bytes.size());
+        std::string upper = c.sha256;
+        for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        EXPECT_TRUE(VerifyInstaller(dir / "setup.exe", {size, upper}, true).Ok()) << c.sha256;
+        std::string wrong = c.sha256;
+        wrong[63] = wrong[63] == '0' ? '1' : '0';
+        EXPECT_EQ(VerifyInstaller(dir / "setup.exe", {size, wrong}, true).cause,
+                  InstallerCause::HashMismatch);
+    }
+}
+
+// The copy that runs is written while its bytes are hashed, block by block.
+TEST(InstallerCheckTest, ThePrivateCopyHoldsExactlyTheBytesHashed) {
+    TempDir dir;
+    Sys::FakePlatform sys;
+    sys.privateFolder = dir / "private";
+    fs::create_directory(sys.privateFolder);
+    fs::permissions(sys.privateFolder, fs::perms::owner_all);
+    Sys::Install(&sys);
+    const std::string bytes = TestSupport::RandomBytes(2 * Data::kHashBlockBytes + 11, 4);
+    const int64_t size = static_cast<int64_t>(bytes.size());
+    std::string wrong = TestSupport::Sha256Hex(bytes);
+    wrong[0] = wrong[0] == '0' ? '1' : '0';
+    struct Case {
+        std::string sha256;
+        bool ok;
+    } cases[] = {{TestSupport::Sha256Hex(bytes), true}, {wrong, false}};
+    for (const Case& c : cases) {
+        WriteFile(dir / "setup.exe", bytes);
+        {
+            const VerifiedCopy copy = VerifiedCopy::Make(dir / "setup.exe", {size, c.sha256});
+            EXPECT_EQ(copy.Ok(), c.ok);
+            if (c.ok) {
+                EXPECT_EQ(TestSupport::ReadFile(copy.Path()), bytes);
+            } else {
+                EXPECT_EQ(copy.Path(), "");
+            }
+        }
+        EXPECT_TRUE(fs::is_empty(sys.privateFolder)) << c.ok;
+    }
+    Sys::Install(nullptr);
 }
 
 }  // namespace

@@ -160,6 +160,23 @@ TEST_F(PublishToolTest, SignAddsOrReplacesTheSignatureInPlace) {
     }
 }
 
+// Key files hold the base64 of the 32-byte seed, as every earlier version wrote
+// them; the seed and public key are RFC 8032's first test vector.
+TEST_F(PublishToolTest, AnEarlierVersionsKeyFileSignsAsBefore) {
+    const std::string seed = "nWGxne/9WmC6hEr0kuwsxERJxWl7MmkZcDusAxyuf2A=";
+    const std::string publicLine = "11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo=";
+    WriteFile(dir / "old.key", seed + "\n");
+    WriteFile(dir / "old.pub", publicLine + "\n");
+    std::array<unsigned char, 32> seedBytes{};
+    const std::string decoded = *Data::DecodeBase64(seed, 32);
+    std::copy(decoded.begin(), decoded.end(), seedBytes.begin());
+    const std::string body = "product=ALERT\r\nVERSION=7\r\n";
+    WriteFile(dir / "alert.txt", body);
+    ASSERT_EQ(Publish({"sign", "--key", dir / "old.key", dir / "alert.txt"}).status, 0);
+    EXPECT_EQ(ReadFile(dir / "alert.txt"), TestSupport::TestKey(seedBytes).Sign(body));
+    EXPECT_EQ(Verdict(dir / "alert.txt", dir / "old.pub"), Data::SignatureStatus::Valid);
+}
+
 TEST_F(PublishToolTest, HelpVersionAndUsageErrors) {
     for (const char* word : {"--help", "--version"}) {
         ToolRun run = Publish({word});
