@@ -60,5 +60,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
         FUZZ_CHECK(list.Catalog().FindProduct(e.product) == nullptr);
     }
+    // A patch is only ever fetched from beside the installer, by a bare name.
+    FUZZ_CHECK(entry->deltas.size() <= kMaxDeltaOffers);
+    for (const DeltaOffer& d : entry->deltas) {
+        FUZZ_CHECK(d.baseSize > 0 && d.patchSize > 0 && d.baseSha256.size() == 64);
+        FUZZ_CHECK(d.patchName.find_first_of("/:\\") == std::string::npos);
+        FUZZ_CHECK(d.patchName.find_first_not_of('.') != std::string::npos);
+    }
+    if (entry->packed) FUZZ_CHECK(entry->packed->name.find('/') == std::string::npos);
     return 0;
 }
