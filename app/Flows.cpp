@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "app/Launch.h"
 #include "app/Processes.h"
@@ -105,6 +106,8 @@ void Flows::UpdateMode(const std::string& settingsPath, bool hide) {
     std::string camp = settings->GetValue("camp");
 
     CheckedEntries entries = ReadEntries(*settings);
+    // A staged rollout may not offer this installation the new version yet.
+    Data::HoldBackRollouts(entries.all, entries.updates, entries.current, std::time(nullptr));
     // Products whose manifest could not be used take no part in the counts.
     size_t u = entries.updates.size();
     size_t p = entries.all.size();

@@ -106,6 +106,8 @@ std::unique_ptr<UpdateEntry> ReadManifest(const std::string& path, const Downloa
             if (auto offer = ParseDeltaOffer(kv->value)) entry->deltas.push_back(*offer);
         } else if (kv->key == "PACKED") {
             if (auto offer = ParsePackedOffer(kv->value)) entry->packed = *offer;
+        } else if (kv->key == kRolloutKey) {
+            if (auto rollout = ParseRollout(kv->value)) entry->rollout = *rollout;
         }
     }
     entry->product = list.Catalog().FindProduct(product);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "data/DownloadList.h"
+#include "data/Rollout.h"
 
 namespace Data {
 
@@ -45,6 +46,7 @@ struct UpdateEntry {
     std::string sha256;  // "SHA256" as written (hex of the installer's SHA-256); empty when absent
     std::vector<DeltaOffer> deltas;     // every usable DELTA line, in order, at most 16
     std::optional<PackedOffer> packed;  // the last usable PACKED line
+    std::optional<Rollout> rollout;     // the last well-formed ROLLOUT line
 
     // What the update check chose to fetch (Transfer::PlanDelta): the index of
     // the DELTA line whose base is on disk, and that base; else -1.

@@ -81,6 +81,10 @@ foreach(component swm server)
 endforeach()
 add_custom_target(swm-package-docs ALL DEPENDS ${SWM_COMPRESSED})
 
+# The nginx site that serves a tree as tessra-publish lays it out.
+install(FILES ${SWM_PACKAGING_DIR}/nginx/tessra-updates.conf
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/tessra-update-server/nginx COMPONENT server)
+
 # The desktop entry is hidden from menus; it gives window managers and
 # notification daemons the program's name and icon.
 install(FILES ${SWM_PACKAGING_DIR}/tessra-swm.desktop

@@ -36,7 +36,8 @@ EXPECTED = {
     "tessra-update-server": {
         "has": ["usr/bin/tessra-update-server", "usr/share/man/man1/tessra-update-server.1.gz",
                 "usr/share/doc/tessra-update-server/copyright",
-                "usr/share/doc/tessra-update-server/changelog.Debian.gz"],
+                "usr/share/doc/tessra-update-server/changelog.Debian.gz",
+                "usr/share/tessra-update-server/nginx/tessra-updates.conf"],
         "lacks": ["usr/bin/tessra-swm", "usr/bin/tessra-swm-inspect"],
     },
 }

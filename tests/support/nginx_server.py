@@ -26,6 +26,7 @@ import grp
 import json
 import os
 import pwd
+import re
 import shutil
 import signal
 import socket
@@ -54,32 +55,39 @@ events {{ worker_connections 4096; }}
 http {{
     types {{ text/plain txt; application/octet-stream exe bin; }}
     default_type application/octet-stream;
-    log_format tessra escape=json '{log_format}';
-    access_log {log} tessra;
+    log_format tessra_test escape=json '{log_format}';
     client_body_temp_path {dir}/tmp/body;
     proxy_temp_path {dir}/tmp/proxy;
     fastcgi_temp_path {dir}/tmp/fastcgi;
     uwsgi_temp_path {dir}/tmp/uwsgi;
     scgi_temp_path {dir}/tmp/scgi;
-    sendfile on;
-    tcp_nopush on;
-    keepalive_requests 100000;
 
-    server {{
-        listen 127.0.0.1:{port};
-        server_name localhost;
-        root {root};
-        # As docs/DEPLOYMENT.md serves them: manifests always asked for afresh,
-        # installers changing only when a version is published.
-        location ~ \\.txt$ {{ add_header Cache-Control "no-cache"; }}
-        location / {{ add_header Cache-Control "public, max-age=3600"; }}
-    }}
+{site}
 }}
 """
+
+# The site configuration the update-server package ships, served as shipped but
+# for the address, the root and the log.
+SITE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "packaging", "nginx",
+                    "tessra-updates.conf")
 
 
 class NginxError(Exception):
     pass
+
+
+def shipped_site(root, port, log):
+    with open(SITE) as f:
+        text = f.read()
+    for directive, line in (("listen", "listen 127.0.0.1:%d;" % port),
+                            ("server_name", "server_name localhost;"),
+                            ("root", "root %s;" % root),
+                            ("access_log", "access_log %s tessra_test;" % log)):
+        text, count = re.subn(r"(?m)^(\s*)%s [^;]*;" % directive,
+                              lambda m: m.group(1) + line, text)
+        if count != 1:
+            raise NginxError("%s has %d %s lines, not one" % (SITE, count, directive))
+    return text
 
 
 def find_nginx():
@@ -156,7 +164,8 @@ class NginxServer:
             _readable_for_all(self.root)
             _readable_for_all(self.folder)
         config = CONFIG.format(workers=self.workers, dir=self.folder, user=user,
-                               log_format=LOG_FORMAT, log=self.log, port=port, root=self.root)
+                               log_format=LOG_FORMAT,
+                               site=shipped_site(self.root, port, self.log))
         path = os.path.join(self.folder, "nginx.conf")
         with open(path, "w") as f:
             f.write(config)

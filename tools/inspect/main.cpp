@@ -15,6 +15,7 @@
 #include "data/ProblemText.h"
 #include "data/ProgramSettings.h"
 #include "data/Proxy.h"
+#include "data/Rollout.h"
 #include "data/SettingsFile.h"
 #include "data/SignedText.h"
 #include "data/Text.h"
@@ -30,6 +31,7 @@ constexpr const char* kUsage =
     "usage: tessra-swm-inspect settings FILE [--command-line TEXT]\n"
     "       tessra-swm-inspect manifest FILE [--settings SETTINGS_FILE]\n"
     "       tessra-swm-inspect delta MANIFEST FOLDER [--settings SETTINGS_FILE] [--file NAME]\n"
+    "       tessra-swm-inspect rollout MANIFEST [--now TIME]\n"
     "       tessra-swm-inspect product CODE\n"
     "       tessra-swm-inspect proxy [--command-line TEXT]\n"
     "       tessra-swm-inspect problem N\n"
@@ -178,6 +180,42 @@ json Delta(const std::vector<std::string>& words) {
             {"why", pick.why}};
 }
 
+// Whether the manifest's rollout offers its version to this installation now
+// (or at --now), by the identity the program itself reads or makes.
+json RolloutOf(const std::vector<std::string>& words) {
+    Request request = ParseRequest(words, 1, {"--now"});
+    Sys::Linux().SetCommandLine("");
+    std::time_t now = std::time(nullptr);
+    if (auto it = request.options.find("--now"); it != request.options.end()) {
+        std::optional<std::time_t> time = Data::ParseUtcTime(it->second);
+        if (!time) throw UsageError{"--now wants a UTC time as 2008-04-15T23:59:59Z"};
+        now = *time;
+    }
+    Data::DownloadList list;
+    std::unique_ptr<Data::UpdateEntry> entry = Data::ReadManifest(request.arguments[0], list);
+    if (!entry) return nullptr;
+    const std::string code = entry->product ? Data::ToLower(entry->product->code) : std::string();
+    json out = {{"product", code.empty() ? json(nullptr) : json(code)},
+                {"now", Data::FormatUtcTime(now)}};
+    if (!entry->rollout || code.empty()) {
+        out["rollout"] = nullptr;
+        out["offered"] = true;
+        return out;
+    }
+    const Data::Rollout& rollout = *entry->rollout;
+    const std::optional<std::string> identity = Data::InstallationIdentity();
+    const Data::RolloutVerdict verdict = Data::JudgeRollout(rollout, code, identity, now);
+    out["rollout"] = {
+        {"start", Data::FormatUtcTime(rollout.start)},
+        {"hours", rollout.hours},
+        {"paused", rollout.paused ? json(Data::FormatUtcTime(*rollout.paused)) : json(nullptr)}};
+    out["identity"] = identity.has_value();
+    out["p"] = verdict.place;
+    out["offeredAt"] = Data::FormatUtcTime(verdict.offeredAt);
+    out["offered"] = verdict.offered;
+    return out;
+}
+
 json Product(const std::vector<std::string>& words) {
     Request request = ParseRequest(words, 1, {});
     Data::ProductCatalog catalog;
@@ -233,6 +271,8 @@ int main(int argc, char** argv) {
             result = Manifest(words);
         else if (command == "delta")
             result = Delta(words);
+        else if (command == "rollout")
+            result = RolloutOf(words);
         else if (command == "product")
             result = Product(words);
         else if (command == "proxy")

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "data/PublisherKey.h"
+#include "data/Rollout.h"
 #include "data/Sha256.h"
 #include "data/SignedText.h"
 #include "download/InstallerCheck.h"
@@ -284,6 +285,8 @@ std::string MakeManifest(const ManifestFields& fields, std::string& text,
         expires =
             Data::FormatUtcTime(std::time(nullptr) + std::stoll(fields.expiresDays) * 24 * 60 * 60);
     }
+    if (!fields.rollout.empty() && !Data::ParseRollout(fields.rollout))
+        return "not a rollout (START HOURS [PAUSED]): " + fields.rollout;
     if (!Data::CryptoReady()) return "the crypto library cannot be initialised";
     std::string error;
     std::optional<Transfer::FileDigest> digest = DigestInstaller(fields.installer, error);
@@ -299,6 +302,8 @@ std::string MakeManifest(const ManifestFields& fields, std::string& text,
           "MESSAGE=" + fields.message})
         body += line + "\r\n";
     if (!expires.empty()) body += std::string(Data::kExpiresKey) + "=" + expires + "\r\n";
+    if (!fields.rollout.empty())
+        body += std::string(Data::kRolloutKey) + "=" + fields.rollout + "\r\n";
     std::string deltaLines;
     error = DeltaLines(fields, *digest, deltaLines, leftOut);
     if (!error.empty()) return error;

@@ -23,6 +23,7 @@ struct ManifestFields {
     std::string expiresDays;               // empty: the manifest does not expire
     std::vector<std::string> deltas = {};  // OLD:PATCH, each a DELTA line
     std::string packed = {};               // the PACKED line's file; empty: none
+    std::string rollout = {};              // the ROLLOUT line's value; empty: none
 };
 // The manifest text with CR LF lines, signed when a key is given; with
 // expiresDays an EXPIRES line that many days from now. A DELTA line per
@@ -30,7 +31,8 @@ struct ManifestFields {
 // each file must rebuild the installer and have a bare name (letters,
 // digits, '.', '-', '_'). A delta over half the installer's size or saving
 // less than 256 KiB, or a packed file not smaller than the installer, is
-// left out, with one line saying so in leftOut.
+// left out, with one line saying so in leftOut. A rollout must read as the
+// program reads it.
 std::string MakeManifest(const ManifestFields& fields, std::string& text,
                          std::vector<std::string>* leftOut = nullptr);
 

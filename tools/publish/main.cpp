@@ -1,5 +1,6 @@
 // tessra-publish: what the people who run the update server need to publish
 // signed manifests for the Software Manager.
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <map>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "tools/publish/Publish.h"
+#include "tools/publish/Release.h"
 
 namespace {
 
@@ -15,6 +17,12 @@ constexpr const char* kUsage =
     "       tessra-publish manifest --product CODE --year Y --version V --message TEXT\n"
     "                               [--key PREFIX.key] [--expires-days N]\n"
     "                               [--delta OLD:PATCH]... [--packed PACKED] INSTALLER\n"
+    "       tessra-publish release --tree ROOT --product CODE --year Y --version V\n"
+    "                              --installer FILE --name NAME [--for INSTALLED,...]\n"
+    "                              [--message TEXT] [--key PREFIX.key] [--delta-from OLD]...\n"
+    "                              [--packed] [--rollout-hours H] [--dry-run]\n"
+    "       tessra-publish rollout --tree ROOT --product CODE (--pause | --resume | --hours H)\n"
+    "                              [--year Y] [--key PREFIX.key]\n"
     "       tessra-publish delta OLD NEW PATCH\n"
     "       tessra-publish pack INSTALLER PACKED\n"
     "       tessra-publish sign --key PREFIX.key FILE\n"
@@ -63,6 +71,24 @@ Request ParseRequest(const std::vector<std::string>& words, size_t plainCount,
     return request;
 }
 
+// Removes every FLAG (an option without a value) from the words; true when there was one.
+bool TakeFlag(std::vector<std::string>& words, const std::string& flag) {
+    const auto end = std::remove(words.begin(), words.end(), flag);
+    const bool found = end != words.end();
+    words.erase(end, words.end());
+    return found;
+}
+
+// "100,101" -> {"100", "101"}.
+std::vector<std::string> SplitList(const std::string& text) {
+    std::vector<std::string> items;
+    size_t at = 0;
+    for (size_t comma; (comma = text.find(',', at)) != std::string::npos; at = comma + 1)
+        items.push_back(text.substr(at, comma - at));
+    items.push_back(text.substr(at));
+    return items;
+}
+
 int Fail(const std::string& reason) {
     std::cerr << "tessra-publish: " << reason << '\n';
     return 1;
@@ -92,6 +118,47 @@ int Run(const std::string& command, const std::vector<std::string>& words) {
         for (const std::string& line : leftOut) std::cerr << "tessra-publish: " << line << '\n';
         std::fwrite(text.data(), 1, text.size(), stdout);
         return std::fflush(stdout) == 0 ? 0 : Fail("cannot write the manifest");
+    }
+    if (command == "release") {
+        std::vector<std::string> rest = words;
+        const bool packed = TakeFlag(rest, "--packed"), dryRun = TakeFlag(rest, "--dry-run");
+        Request r =
+            ParseRequest(rest, 0,
+                         {"--tree", "--product", "--year", "--version", "--installer", "--name",
+                          "--for", "--message", "--key", "--rollout-hours"},
+                         {"--tree", "--product", "--year", "--version", "--installer", "--name"},
+                         {"--delta-from"});
+        Publish::ReleaseRequest request{r.options["--tree"],      r.options["--product"],
+                                        r.options["--year"],      r.options["--version"],
+                                        r.options["--installer"], r.options["--name"]};
+        if (r.options.count("--for")) request.installed = SplitList(r.options["--for"]);
+        request.message = r.options["--message"];
+        request.keyPath = r.options["--key"];
+        request.deltaFrom = r.lists["--delta-from"];
+        request.packed = packed;
+        request.rolloutHours = r.options["--rollout-hours"];
+        request.dryRun = dryRun;
+        std::string error = Publish::Release(request, std::cout);
+        std::cout.flush();
+        return error.empty() ? 0 : Fail(error);
+    }
+    if (command == "rollout") {
+        std::vector<std::string> rest = words;
+        const bool pause = TakeFlag(rest, "--pause"), resume = TakeFlag(rest, "--resume");
+        Request r = ParseRequest(rest, 0, {"--tree", "--product", "--hours", "--year", "--key"},
+                                 {"--tree", "--product"});
+        if (pause + resume + r.options.count("--hours") != 1)
+            throw UsageError{"rollout wants one of --pause, --resume and --hours"};
+        Publish::RolloutRequest request{r.options["--tree"], r.options["--product"],
+                                        pause    ? Publish::RolloutChange::Pause
+                                        : resume ? Publish::RolloutChange::Resume
+                                                 : Publish::RolloutChange::Hours};
+        request.hours = r.options["--hours"];
+        request.year = r.options["--year"];
+        request.keyPath = r.options["--key"];
+        std::string error = Publish::ChangeRollout(request, std::cout);
+        std::cout.flush();
+        return error.empty() ? 0 : Fail(error);
     }
     if (command == "delta" || command == "pack") {
         Request r = ParseRequest(words, command == "delta" ? 3 : 2, {}, {});
