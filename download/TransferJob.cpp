@@ -18,6 +18,7 @@
 #include "data/SignedText.h"
 #include "download/DeltaFetch.h"
 #include "download/InstallerCheck.h"
+#include "download/ResumeValidator.h"
 #include "platform/Platform.h"
 #include "platform/RegularFile.h"
 #include "platform/TrustedFolder.h"
@@ -117,6 +118,35 @@ bool OpenStream(TransferFile& file) {
 
 constexpr size_t kWriteFailed = static_cast<size_t>(-1);
 
+// Looks at the answer before its first byte is written. A guarded resume
+// takes a 206 only for the bytes it asked for; anything else is the whole
+// file, changed on the server (or a server without ranges), which then
+// replaces the partial one. A file that begins keeps the answer's validator,
+// on disk before any byte it vouches for.
+bool BeginAnswer(TransferFile& file) {
+    file.answerSeen = true;
+    if (!file.keepValidator || !file.handle) return true;
+    if (file.resumeFrom > 0 && !file.guarded) return true;  // resumed as ever, nothing learned
+    if (file.guarded) {
+        long code = 0;
+        curl_easy_getinfo(file.handle, CURLINFO_RESPONSE_CODE, &code);
+        if (code == 206) {
+            if (AnswerRangeStart(file.handle) == file.resumeFrom) return true;
+            file.badRange = true;
+            return false;
+        }
+        if (!OpenStream(file) || ::ftruncate(::fileno(file.stream), 0) != 0) return false;
+        file.sizeLimit = file.wholeSize;
+        file.written = 0;
+    }
+    const std::string validator = AnswerValidator(file.handle);
+    if (validator.empty()) {
+        RemoveValidator(file.path);
+        return true;
+    }
+    return SaveValidator(file.path, validator);
+}
+
 // Refuses a chunk that would take the transfer past its size limit, and
 // before the first one an answer whose stated length already does. (libcurl's
 // own size limit would also refuse redirect and error answers by their length.)
@@ -153,8 +183,11 @@ void ShowProblem(int code) {
     Sys::Current().ShowMessage(message.text, message.title, Sys::MessageIcon::Exclamation);
 }
 
+void HeaderListFree::operator()(curl_slist* list) const { curl_slist_free_all(list); }
+
 size_t WritePlain(char* data, size_t size, size_t count, void* target) {
     auto* file = static_cast<TransferFile*>(target);
+    if (!file->answerSeen && !BeginAnswer(*file)) return kWriteFailed;
     if (!WithinLimit(*file, size, count) || !OpenStream(*file)) return kWriteFailed;
     return WriteChunk(*file, data, size, count);
 }
@@ -165,6 +198,7 @@ size_t WriteWithProgress(char* data, size_t size, size_t count, void* target) {
         PostCancelFinished(*file->worker);
         return kWriteFailed;
     }
+    if (!file->answerSeen && !BeginAnswer(*file)) return kWriteFailed;
     if (!WithinLimit(*file, size, count) || !OpenStream(*file)) return kWriteFailed;
     const int64_t chunk = static_cast<int64_t>(size) * static_cast<int64_t>(count);
     file->pendingBytes = Clamp32(static_cast<int64_t>(file->pendingBytes) + chunk);
@@ -227,11 +261,20 @@ CURL* ConfigureTransfer(CURL* handle, DownloadWorker& worker, const DownloadItem
     SetOption(handle, CURLOPT_FAILONERROR, 1L, "Set fail on error failed");
     SetOption(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1),
               "HTTP version 1.1 failed");
-    SetOption(handle, CURLOPT_RESUME_FROM_LARGE, present, "resume failed");
-    if (present == 0) {
-        SetOption(handle, CURLOPT_RANGE, static_cast<const char*>(nullptr),
-                  "disabling range failed");
+    // A resume with a kept validator asks for the rest only if the file is
+    // still the same (If-Range) and reads the answer itself: libcurl's own
+    // resume would fail a 200 with problem 33 instead of taking the new file.
+    file.resumeFrom = present;
+    file.guarded = !text && present > 0 && !file.validator.empty();
+    if (file.guarded) {
+        file.headers.reset(curl_slist_append(nullptr, ("If-Range: " + file.validator).c_str()));
+        if (!file.headers) return nullptr;
     }
+    const std::string range = file.guarded ? std::to_string(present) + "-" : std::string();
+    SetOption(handle, CURLOPT_RESUME_FROM_LARGE, file.guarded ? curl_off_t{0} : present,
+              "resume failed");
+    SetOption(handle, CURLOPT_RANGE, file.guarded ? range.c_str() : nullptr,
+              "disabling range failed");
     SetOption(handle, CURLOPT_WRITEFUNCTION, writeFunction, "write function failed");
     // Without a proxy option libcurl would take one from the http_proxy
     // environment; an empty text means a direct connection, and it also clears
@@ -242,8 +285,9 @@ CURL* ConfigureTransfer(CURL* handle, DownloadWorker& worker, const DownloadItem
     // not undo it (the desktop lookup has applied it already).
     SetOption(handle, CURLOPT_NOPROXY, "", "no proxy list failed");
     // A caching proxy must never hide a new manifest: text downloads ask for a
-    // fresh copy. The handle is reused, so other transfers clear the headers.
-    SetOption(handle, CURLOPT_HTTPHEADER, text ? FreshCopyHeaders() : nullptr, "headers failed");
+    // fresh copy. The handle is reused, so other transfers set theirs or none.
+    SetOption(handle, CURLOPT_HTTPHEADER, text ? FreshCopyHeaders() : file.headers.get(),
+              "headers failed");
     SetOption(handle, CURLOPT_URL, item.url.c_str(), "url failed");
 
     // The worker's cancel is also polled while no data arrives.
@@ -266,6 +310,7 @@ bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
     // Only a known, positive size can make a file complete: a negative one
     // would otherwise pass for a finished download without any transfer.
     if (expectedSize > 0 && PresentSize(localPath) >= static_cast<int64_t>(expectedSize)) {
+        if (!text) RemoveValidator(localPath);
         return true;
     }
     if (Cancelled(&worker)) {
@@ -278,6 +323,20 @@ bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
     file.path = localPath;
     file.worker = &worker;
     file.handle = handle;
+    if (!text) {
+        const std::optional<std::string> kept = ReadValidator(localPath);
+        if (PresentSize(localPath) == 0) {
+            RemoveValidator(localPath);  // nothing left to vouch for
+        } else if (kept && kept->empty()) {
+            // Bytes whose origin cannot be told: start afresh rather than mix.
+            ::unlink(localPath.c_str());
+            RemoveValidator(localPath);
+        } else if (kept) {
+            file.validator = *kept;
+        }
+        file.keepValidator = true;
+        file.wholeSize = expectedSize > 0 ? expectedSize : 0;
+    }
     // An installer ends at the manifest's size, counting what a resume already
     // has: a server that never stops must not fill the disk.
     if (text)
@@ -292,6 +351,8 @@ bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
     // Longer than the manifest promised: libcurl's number for a file too large.
     const bool tooLong = !text && file.overLimit;
     if (tooLong) result = CURLE_FILESIZE_EXCEEDED;
+    // Other bytes than asked for: the server's answer cannot be resumed from.
+    if (file.badRange) result = CURLE_RANGE_ERROR;
     // Whatever ended it, a cancelled transfer counts as the write error of a
     // stopped write and is never reported to the user.
     if (result != CURLE_OK && Cancelled(&worker)) {
@@ -314,6 +375,10 @@ bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
     // The first SIZE bytes of a longer answer must never pass for the
     // installer on a later run: set aside at once, so the next run starts afresh.
     if (tooLong) std::rename(localPath.c_str(), RejectedPath(localPath).c_str());
+    // The validator stays only beside a partial file, for the next resume.
+    if (!text && (tooLong || (result == CURLE_OK &&
+                              (expectedSize <= 0 || PresentSize(localPath) >= expectedSize))))
+        RemoveValidator(localPath);
     // An answer past the bound, or cut short (its deadline, a dropped
     // connection), is no text download, whatever its first lines say.
     if (text && (file.overLimit || result != CURLE_OK)) {
@@ -339,6 +404,7 @@ bool FetchPatch(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
         outcome = RebuildFromPatch(item);
     } else {
         DiscardPatch(item);
+        RemoveValidator(path);
         outcome.cause = "problem-" + std::to_string(problem);
     }
     RecordDelta(item, outcome, patchBytes);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "data/DownloadList.h"
@@ -11,10 +12,15 @@
 #include "platform/TrustedFolder.h"
 
 typedef void CURL;
+struct curl_slist;
 
 namespace Transfer {
 
 struct DownloadWorker;
+
+struct HeaderListFree {
+    void operator()(curl_slist* list) const;
+};
 
 // Write target handed to libcurl.
 struct TransferFile {
@@ -26,6 +32,16 @@ struct TransferFile {
     int64_t written = 0;               // bytes this transfer has written
     int64_t sizeLimit = 0;             // the write callback refuses more; 0: no limit
     bool overLimit = false;            // the transfer was stopped at sizeLimit
+    // Installers and patches keep the answer's validator beside them; a
+    // resume that has one asks with If-Range and takes a 200 as a new file.
+    bool keepValidator = false;
+    std::string validator;    // the kept one, sent with a resume; empty: resume unguarded
+    int64_t wholeSize = 0;    // sizeLimit once the file starts again; 0: no limit
+    int64_t resumeFrom = 0;   // the bytes on disk when the transfer began
+    bool guarded = false;     // the resume sends its own Range and If-Range
+    bool answerSeen = false;  // the first chunk's answer has been looked at
+    bool badRange = false;    // a 206 that does not start where the file ends
+    std::unique_ptr<curl_slist, HeaderListFree> headers;  // lives as long as the transfer
 };
 
 // Text downloads are small answers of the server; anything larger is not one.

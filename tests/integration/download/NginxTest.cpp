@@ -1,8 +1,11 @@
 // The transfer job against nginx, the static server a publisher runs:
-// manifests, resume with nginx's own 206 answers, and missing files.
+// manifests, resume with nginx's own 206 answers, resume across a changed
+// file (nginx's ETag and If-Range), and missing files.
 
+#include <curl/curl.h>
 #include <unistd.h>
 
+#include "download/ResumeValidator.h"
 #include "tests/integration/download/Fixture.h"
 
 namespace DownloadTest {
@@ -107,6 +110,68 @@ TEST_F(NginxTest, PartialInstallerResumesByteForByte) {
     EXPECT_EQ(total, 2000000);
     EXPECT_GE(chunks, 2000000u / 16384u);
     EXPECT_TRUE(Messages().empty());
+}
+
+// Cancels the worker once `left` bytes have arrived: a run the user stopped.
+struct StopAfter : Data::DownloadMsgSink {
+    Transfer::DownloadWorker* worker = nullptr;
+    long long left = 0;
+    void Post(std::unique_ptr<Data::DownloadMsg> msg) override {
+        auto* progress = dynamic_cast<Data::InProgressDownloadMsg*>(msg.get());
+        if (progress && (left -= progress->chunkBytes) <= 0) worker->cancelRequested = true;
+    }
+};
+
+TEST_F(NginxTest, ResumeOfAChangedFileStartsAgainWithTheNewFile) {
+    const std::string served = root / "updates/2007/win/us/3/cupd.exe";
+    const std::string path = local / "Update/US34cupd.exe";
+    const std::string older = RandomBytes(3000000, 21), newer = RandomBytes(3000000, 22);
+    WriteFile(served, older);
+    StartNginx();
+    Data::DownloadList list;
+    list.AppendItem(Item("/updates/2007/win/us/3/cupd.exe", path, 3000000));
+
+    for (const bool replaced : {false, true}) {
+        SCOPED_TRACE(replaced ? "replaced" : "unchanged");
+        fs::remove(path);
+        StopAfter stop;
+        Transfer::DownloadWorker stopped;
+        stopped.list = &list;
+        stopped.notify = true;
+        stopped.sink = &stop;
+        stop.worker = &stopped;
+        stop.left = 1000000;
+        EXPECT_FALSE(Transfer::RunList(stopped));
+        const auto present = static_cast<long long>(fs::file_size(path));
+        ASSERT_GE(present, 1000000);
+        ASSERT_LT(present, 3000000);
+        // The validator beside the partial file is the one nginx sent for it.
+        CURL* head = curl_easy_init();
+        curl_easy_setopt(head, CURLOPT_URL, list.Item(0).url.c_str());
+        curl_easy_setopt(head, CURLOPT_NOBODY, 1L);
+        ASSERT_EQ(curl_easy_perform(head), CURLE_OK);
+        const std::string etag = Transfer::AnswerValidator(head);
+        curl_easy_cleanup(head);
+        EXPECT_TRUE(etag.starts_with('"')) << etag;
+        EXPECT_EQ(Transfer::ReadValidator(path), etag);
+
+        if (replaced) {  // the same size; nginx's ETag also counts whole seconds
+            WriteFile(served, newer);
+            fs::last_write_time(served, fs::last_write_time(served) - std::chrono::hours(1));
+        }
+        RecordingSink sink;
+        EXPECT_TRUE(RunWithRecords(list, sink));
+        EXPECT_TRUE(ReadFile(path) == (replaced ? newer : older));
+        EXPECT_FALSE(fs::exists(Transfer::ValidatorPath(path)));
+        // Stopped, HEAD and resumed requests of each round, logged as each ends.
+        nlohmann::json resumed;
+        for (auto& r : RequestsFor("/updates/2007/win/us/3/cupd.exe", replaced ? 6 : 3))
+            if (r["range"] == "bytes=" + std::to_string(present) + "-") resumed = r;
+        ASSERT_FALSE(resumed.is_null());
+        EXPECT_EQ(resumed["status"], replaced ? 200 : 206);
+        EXPECT_EQ(resumed["bytesSent"], replaced ? 3000000 : 3000000 - present);
+        EXPECT_TRUE(Messages().empty());
+    }
 }
 
 TEST_F(NginxTest, MissingFilesFailAsProblem22OrSilentlyForText) {

@@ -7,6 +7,7 @@
 #include <thread>
 #include <tuple>
 
+#include "download/ResumeValidator.h"
 #include "tests/integration/download/Fixture.h"
 
 namespace DownloadTest {
@@ -317,6 +318,86 @@ TEST_F(TransferJobTest, FilesAbove2GiBAreReportedClamped) {
     ASSERT_NE(start, nullptr);
     EXPECT_EQ(start->presentBytes, INT32_MAX);
     EXPECT_EQ(records[1]->kind, Data::kFinishedKind);
+}
+
+// The resume rule as a server sees it: a kept validator goes out as If-Range
+// with the server's own Range; a 200 answer is the new file, written from its
+// first byte; a 206 must start where the file ends; without a validator (the
+// server sends none) the resume is the plain one.
+TEST_F(TransferJobTest, KeptValidatorGuardsTheResume) {
+    const std::string older = RandomBytes(50000, 51), newer = RandomBytes(50000, 52);
+    const std::string path = local / "upd.exe";
+    struct Case {
+        const char* name;
+        const char* kept;  // nullptr: no validator file
+        const char* etag;  // what the server sends; "" none
+        int status;        // 206 from `start`, or 200 with the newer file
+        long start;
+        const char* range;  // what the request asked for
+        bool ok;
+    } cases[] = {
+        {"no validators", nullptr, "", 206, 1234, "bytes=1234-", true},
+        {"unchanged", "\"v1\"", "\"v1\"", 206, 1234, "bytes=1234-", true},
+        {"changed", "\"v1\"", "\"v2\"", 200, 0, "bytes=1234-", true},
+        {"other bytes", "\"v1\"", "\"v1\"", 206, 1000, "bytes=1234-", false},
+        {"unusable", "\"v1\"\r\nX-Planted: 1", "\"v2\"", 200, 0, "", true},
+    };
+    std::mutex mutex;
+    const Case* now = nullptr;
+    std::string range, ifRange;
+    httplib::Server server;
+    server.Get("/upd.exe", [&](const httplib::Request& request, httplib::Response& response) {
+        std::lock_guard<std::mutex> lock(mutex);
+        range = request.get_header_value("Range");
+        ifRange = request.get_header_value("If-Range");
+        if (*now->etag) response.set_header("ETag", now->etag);
+        const std::string& body = now->status == 200 ? newer : older;
+        if (now->status == 206)
+            response.set_header("Content-Range",
+                                "bytes " + std::to_string(now->start) + "-49999/50000");
+        response.status = now->status;
+        // Chunked: httplib leaves the answer's range to the handler.
+        const size_t from = now->start;
+        response.set_chunked_content_provider("", [&body, from](size_t at,
+                                                                httplib::DataSink& sink) {
+            if (from + at >= body.size()) sink.done();
+            return from + at >= body.size() ||
+                   sink.write(&body[from + at], std::min<size_t>(8192, body.size() - from - at));
+        });
+    });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { server.listen_after_bind(); });
+    StartServer();  // Item() builds addresses on it; the port is replaced below
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            now = &c;
+        }
+        platform.messages.clear();
+        WriteFile(path, older.substr(0, 1234));
+        fs::remove(Transfer::ValidatorPath(path));
+        if (c.kept) WriteFile(Transfer::ValidatorPath(path), c.kept);
+        Data::DownloadItem item = Item("/", path, 50000);
+        item.url = "http://127.0.0.1:" + std::to_string(port) + "/upd.exe";
+        Data::DownloadList list;
+        list.AppendItem(item);
+        EXPECT_EQ(Run(list), c.ok);
+        std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_EQ(range, c.range);
+        EXPECT_EQ(ifRange, c.kept && c.range[0] ? c.kept : "");
+        EXPECT_TRUE(ReadFile(path) == (!c.ok             ? older.substr(0, 1234)
+                                       : c.status == 200 ? newer
+                                                         : older));
+        EXPECT_EQ(HasProblem(Messages(), 33), !c.ok);
+        EXPECT_EQ(Messages().size(), c.ok ? 0u : 1u);
+        // Kept only beside a partial file.
+        EXPECT_EQ(Transfer::ReadValidator(path),
+                  c.ok ? std::nullopt : std::optional<std::string>(c.kept));
+    }
+    server.stop();
+    serving.join();
 }
 
 }  // namespace
