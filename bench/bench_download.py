@@ -18,6 +18,7 @@ be made, so the program's search for Tessra.exe sees only this benchmark.
   bench_download.py BUILD_DIR
 """
 
+import hashlib
 import os
 import shutil
 import statistics
@@ -121,6 +122,15 @@ class Bench:
             with open(os.path.join(os.path.dirname(installer), "ver.txt"), "w") as f:
                 f.write("Product=CA\r\nYEAR=2007\r\nVERSION=200\r\nSIZE=%d\r\nMESSAGE=bench\r\n"
                         % (mib * MIB))
+            # The same installer under a manifest with its SHA-256: a verified download.
+            verified = os.path.join(self.www, "v%d" % mib)
+            os.makedirs(verified)
+            os.link(installer, os.path.join(verified, "TessraCA.exe"))
+            with open(installer, "rb") as f:
+                digest = hashlib.file_digest(f, "sha256").hexdigest()
+            with open(os.path.join(verified, "ver.txt"), "w") as f:
+                f.write("Product=CA\r\nYEAR=2007\r\nVERSION=200\r\nSIZE=%d\r\nSHA256=%s\r\n"
+                        "MESSAGE=bench\r\n" % (mib * MIB, digest))
         for i in range(50):
             folder = os.path.join(self.www, "check", "p%d" % i)
             os.makedirs(folder)
@@ -175,12 +185,12 @@ class Bench:
         })
         self.env = env
 
-    def purchase(self, mib):
+    def purchase(self, mib, folder="s"):
         """One whole purchase run: (seconds, peak resident KiB)."""
         shutil.rmtree(self.downloads)
         os.makedirs(self.downloads)
         reap_orphans()
-        address = self.server.url("/s%d/TessraCA.exe" % mib)
+        address = self.server.url("/%s%d/TessraCA.exe" % (folder, mib))
         seconds, proc, rss = timed([self.swm, address, "/purchase"], cwd=self.cwd, env=self.env,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         got = os.path.join(self.downloads, "TessraCA.exe")
@@ -189,6 +199,17 @@ class Bench:
         return seconds, rss
 
     # -- runs ----------------------------------------------------------------
+    def curl_verified(self, path):
+        """curl, then openssl's SHA-256 of what it fetched: the pair a verified download replaces."""
+        target = os.path.join(self.out, "curl.bin")
+        if os.path.exists(target):
+            os.remove(target)
+        seconds, proc, _ = timed(["sh", "-c", 'curl -s -o "$1" "$2" && openssl dgst -sha256 "$1"',
+                                  "sh", target, self.server.url(path)], stdout=subprocess.DEVNULL)
+        if proc.returncode != 0:
+            raise SystemExit("curl + openssl failed with %d" % proc.returncode)
+        return seconds
+
     def curl(self, path):
         target = os.path.join(self.out, "curl.bin")
         if os.path.exists(target):
@@ -256,7 +277,7 @@ def main():
         if not os.access(os.path.join(build, "bin", name), os.X_OK):
             print("missing %s/bin/%s (build first)" % (build, name))
             return 1
-    for program in ("curl", "cmp"):
+    for program in ("curl", "cmp", "openssl"):
         if not shutil.which(program):
             print("%s not found" % program)
             return 1
@@ -294,6 +315,13 @@ def main():
         print("   tessra-swm (check, download, install, restart)  %7.3f s" % ours)
         print("   curl -s -o FILE                                 %7.3f s" % theirs)
         print("   ratio (curl time / ours)                        %7.2f" % (theirs / ours))
+
+        ours, theirs = interleaved(lambda: bench.purchase(256, "v")[0],
+                                   lambda: bench.curl_verified("/v256/TessraCA.exe"))
+        print("2b. the same with SHA256 in the manifest (checked as a private copy is made):")
+        print("   tessra-swm (download, verify, install, restart) %7.3f s" % ours)
+        print("   curl -s -o F && openssl dgst -sha256 F          %7.3f s" % theirs)
+        print("   ratio (their time / ours)                       %7.2f" % (theirs / ours))
 
         print("3. peak resident memory:")
         for mib in (64, 256):

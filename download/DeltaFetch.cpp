@@ -13,21 +13,9 @@
 
 namespace Transfer {
 
+using Sys::Fd;
+
 namespace {
-
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 DeltaOutcome Fallback(const Data::DownloadItem& item, const std::string& rebuilt,
                       std::string cause) {

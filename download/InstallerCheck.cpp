@@ -11,35 +11,25 @@
 
 #include "data/PublisherKey.h"
 #include "data/Sha256.h"
+#include "download/KnownDigest.h"
 #include "platform/Platform.h"
 #include "platform/RegularFile.h"
 #include "platform/TrustedFolder.h"
 
 namespace Transfer {
 
+using Sys::Fd;
+
 namespace {
-
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // Reads the open file to its end in blocks, writing each block to `copy`
 // too when it is open (the copy then holds exactly the bytes hashed); false
 // on a read or write error, a crypto library that cannot hash, or when the
 // count differs from `size` (the file changed; -1 takes any count). `total`
 // receives the count, `hex` the SHA-256 in lower-case hex.
-bool HashOpenFile(int fd, int64_t size, std::string& hex, int64_t& total, int copy = -1) {
-    if (!Data::CryptoReady()) return false;
+bool HashOpenFile(int fd, int64_t size, std::string& hex, int64_t& total, int copy = -1,
+                  bool hashing = true) {
+    if (hashing && !Data::CryptoReady()) return false;
     Data::Sha256 hash;
     std::vector<unsigned char> block(Data::kHashBlockBytes);
     total = 0;
@@ -48,15 +38,15 @@ bool HashOpenFile(int fd, int64_t size, std::string& hex, int64_t& total, int co
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return false;
         if (got == 0) break;
-        hash.Update(block.data(), static_cast<size_t>(got));
+        if (hashing) hash.Update(block.data(), static_cast<size_t>(got));
         if (copy >= 0 &&
             !Sys::WriteAll(copy, std::string_view(reinterpret_cast<const char*>(block.data()),
                                                   static_cast<size_t>(got))))
             return false;
         total += got;
     }
-    hex = hash.HexDigest();
-    return !hex.empty() && (size < 0 || total == size);
+    if (hashing) hex = hash.HexDigest();
+    return (!hashing || !hex.empty()) && (size < 0 || total == size);
 }
 
 // 64 hex digits, either case, turned to lower case; empty when it is not.
@@ -117,7 +107,8 @@ namespace {
 
 // The checks on an open file; with `copy` open, its bytes are copied there as
 // they are hashed.
-InstallerVerdict VerifyOpenInstaller(int fd, const InstallerExpectation& expected, bool keyRequired,
+InstallerVerdict VerifyOpenInstaller(const std::string& path, int fd,
+                                     const InstallerExpectation& expected, bool keyRequired,
                                      int copy) {
     InstallerVerdict verdict;
     verdict.expectedSize = expected.size;
@@ -157,9 +148,25 @@ InstallerVerdict VerifyOpenInstaller(int fd, const InstallerExpectation& expecte
         verdict.cause = InstallerCause::Ok;
         return verdict;
     }
-    std::string digest;
+    // A download of this run was hashed as it arrived: unchanged since, its
+    // bytes need not be hashed again (a copy is still made of them).
+    std::optional<std::string> known = wanted.empty() ? std::nullopt : KnownDigest(path, st);
+    std::string digest = known.value_or(std::string());
     int64_t hashed = 0;
-    if (!HashOpenFile(fd, verdict.actualSize, digest, hashed, copy)) {
+    std::string unused;
+    if (known && copy < 0) {
+        verdict.cause = digest == wanted ? InstallerCause::Ok : InstallerCause::HashMismatch;
+        return verdict;
+    }
+    // Without a hash to compare, a copy is only copied.
+    if (!HashOpenFile(fd, verdict.actualSize, known ? unused : digest, hashed, copy,
+                      !wanted.empty() && !known)) {
+        verdict.cause = InstallerCause::Unreadable;
+        return verdict;
+    }
+    // Copied from a known file: nothing may have written it meanwhile.
+    struct stat after {};
+    if (known && (::fstat(fd, &after) != 0 || !(FileIdentity::Of(after) == FileIdentity::Of(st)))) {
         verdict.cause = InstallerCause::Unreadable;
         return verdict;
     }
@@ -199,7 +206,7 @@ InstallerVerdict VerifyInstaller(const std::string& path, const InstallerExpecta
     verdict.expectedSize = expected.size;
     Fd fd(OpenInstaller(path, verdict));
     if (fd.get() < 0) return verdict;
-    return VerifyOpenInstaller(fd.get(), expected, keyRequired, -1);
+    return VerifyOpenInstaller(path, fd.get(), expected, keyRequired, -1);
 }
 
 std::string RejectedPath(const std::string& path) { return path + ".rejected"; }
@@ -263,7 +270,7 @@ VerifiedCopy VerifiedCopy::Make(const std::string& path, const InstallerExpectat
     }
     out.path_ = copyPath;
     const Data::PublisherKey key = Data::LoadPublisherKey();
-    out.verdict_ = VerifyOpenInstaller(source.get(), expected, key.Required(), copy.get());
+    out.verdict_ = VerifyOpenInstaller(path, source.get(), expected, key.Required(), copy.get());
     SetAsideAndReport(path, out.verdict_);
     if (!out.verdict_.Ok()) out.Remove();
     return out;

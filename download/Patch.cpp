@@ -54,19 +54,7 @@ class Mapping {
     size_t size_ = 0;
 };
 
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int Get() const { return fd_; }
-
-  private:
-    int fd_;
-};
+using Sys::Fd;
 
 struct DCtxFree {
     void operator()(ZSTD_DCtx* d) const { ZSTD_freeDCtx(d); }
@@ -182,13 +170,13 @@ std::string Compress(const std::string& oldPath, const std::string& newPath,
                      const std::string& outPath) {
     std::string error;
     Fd newFd(OpenInput(newPath, error));
-    if (newFd.Get() < 0) return error;
+    if (newFd.get() < 0) return error;
     Fd oldFd(oldPath.empty() ? -1 : OpenInput(oldPath, error));
-    if (!oldPath.empty() && oldFd.Get() < 0) return error;
+    if (!oldPath.empty() && oldFd.get() < 0) return error;
     Mapping newBytes, oldBytes;
-    if (!newBytes.Map(newFd.Get())) return Reason("cannot map " + newPath);
-    if (oldFd.Get() >= 0 && !oldBytes.Map(oldFd.Get())) return Reason("cannot map " + oldPath);
-    if (SameFile(newFd.Get(), outPath) || (oldFd.Get() >= 0 && SameFile(oldFd.Get(), outPath)))
+    if (!newBytes.Map(newFd.get())) return Reason("cannot map " + newPath);
+    if (oldFd.get() >= 0 && !oldBytes.Map(oldFd.get())) return Reason("cannot map " + oldPath);
+    if (SameFile(newFd.get(), outPath) || (oldFd.get() >= 0 && SameFile(oldFd.get(), outPath)))
         return outPath + " is an input; not replaced";
 
     std::unique_ptr<ZSTD_CCtx, CCtxFree> cctx(ZSTD_createCCtx());
@@ -201,7 +189,7 @@ std::string Compress(const std::string& oldPath, const std::string& newPath,
     set(ZSTD_c_compressionLevel, kLevel);
     set(ZSTD_c_contentSizeFlag, 1);
     set(ZSTD_c_checksumFlag, 1);
-    if (oldFd.Get() >= 0) {
+    if (oldFd.get() >= 0) {
         // As the zstd command tunes --patch-from: a window reaching back over
         // a whole new file's length (so into the base at the same offset),
         // and long-distance matching once that window outgrows what the
@@ -228,12 +216,12 @@ std::string Compress(const std::string& oldPath, const std::string& newPath,
 
     std::string temp = outPath + ".XXXXXX";
     Fd out(::mkstemp(temp.data()));
-    if (out.Get() < 0) return Reason("cannot create a file beside " + outPath);
+    if (out.get() < 0) return Reason("cannot create a file beside " + outPath);
     auto fail = [&](const std::string& reason) {
         ::unlink(temp.c_str());
         return reason;
     };
-    if (::fchmod(out.Get(), 0644) != 0) return fail(Reason("cannot write " + temp));
+    if (::fchmod(out.get(), 0644) != 0) return fail(Reason("cannot write " + temp));
     std::vector<char> block(ZSTD_CStreamOutSize());
     ZSTD_inBuffer in{newBytes.Data(), newBytes.Size(), 0};
     for (;;) {
@@ -241,13 +229,13 @@ std::string Compress(const std::string& oldPath, const std::string& newPath,
         const size_t left = ZSTD_compressStream2(c, &chunk, &in, ZSTD_e_end);
         if (ZSTD_isError(left))
             return fail(std::string("cannot compress: ") + ZSTD_getErrorName(left));
-        if (!Sys::WriteAll(out.Get(), std::string_view(block.data(), chunk.pos)))
+        if (!Sys::WriteAll(out.get(), std::string_view(block.data(), chunk.pos)))
             return fail(Reason("cannot write " + temp));
         if (left == 0) break;
     }
-    if (::fsync(out.Get()) != 0) return fail(Reason("cannot write " + temp));
-    if (::lseek(out.Get(), 0, SEEK_SET) != 0) return fail(Reason("cannot read " + temp));
-    error = CheckFds(oldFd.Get(), out.Get(), newBytes, newPath);
+    if (::fsync(out.get()) != 0) return fail(Reason("cannot write " + temp));
+    if (::lseek(out.get(), 0, SEEK_SET) != 0) return fail(Reason("cannot read " + temp));
+    error = CheckFds(oldFd.get(), out.get(), newBytes, newPath);
     if (!error.empty()) return fail(error);
     if (::rename(temp.c_str(), outPath.c_str()) != 0)
         return fail(Reason("cannot rename " + temp + " to " + outPath));
@@ -298,14 +286,14 @@ std::string CheckPatch(const std::string& basePath, const std::string& patchPath
                        const std::string& newPath) {
     std::string error;
     Fd newFd(OpenInput(newPath, error));
-    if (newFd.Get() < 0) return error;
+    if (newFd.get() < 0) return error;
     Fd patchFd(OpenInput(patchPath, error));
-    if (patchFd.Get() < 0) return error;
+    if (patchFd.get() < 0) return error;
     Fd baseFd(basePath.empty() ? -1 : OpenInput(basePath, error));
-    if (!basePath.empty() && baseFd.Get() < 0) return error;
+    if (!basePath.empty() && baseFd.get() < 0) return error;
     Mapping newBytes;
-    if (!newBytes.Map(newFd.Get())) return Reason("cannot map " + newPath);
-    error = CheckFds(baseFd.Get(), patchFd.Get(), newBytes, newPath);
+    if (!newBytes.Map(newFd.get())) return Reason("cannot map " + newPath);
+    error = CheckFds(baseFd.get(), patchFd.get(), newBytes, newPath);
     return error.empty() ? error : patchPath + ": " + error;
 }
 

@@ -18,6 +18,7 @@
 #include "data/SignedText.h"
 #include "download/DeltaFetch.h"
 #include "download/InstallerCheck.h"
+#include "download/KnownDigest.h"
 #include "download/ResumeValidator.h"
 #include "platform/Platform.h"
 #include "platform/RegularFile.h"
@@ -138,6 +139,7 @@ bool BeginAnswer(TransferFile& file) {
         if (!OpenStream(file) || ::ftruncate(::fileno(file.stream), 0) != 0) return false;
         file.sizeLimit = file.wholeSize;
         file.written = 0;
+        if (file.hash) *file.hash = Data::Sha256();
     }
     const std::string validator = AnswerValidator(file.handle);
     if (validator.empty()) {
@@ -164,7 +166,27 @@ bool WithinLimit(TransferFile& file, size_t size, size_t count) {
 size_t WriteChunk(TransferFile& file, const char* data, size_t size, size_t count) {
     const size_t written = std::fwrite(data, size, count, file.stream) * size;
     file.written += static_cast<int64_t>(written);
+    if (file.hash) file.hash->Update(data, written);
     return written;
+}
+
+// The hash of a download starts with what a resume already has on disk.
+std::unique_ptr<Data::Sha256> HashOfPresentBytes(const std::string& path, int64_t present) {
+    auto hash = std::make_unique<Data::Sha256>();
+    if (present <= 0) return hash;
+    Sys::Fd fd(Sys::OpenRegularFile(path, O_RDONLY));
+    std::vector<char> block(Data::kHashBlockBytes);
+    int64_t done = 0;
+    while (fd.get() >= 0 && done < present) {
+        const ssize_t got = ::read(fd.get(), block.data(),
+                                   static_cast<size_t>(std::min<int64_t>(
+                                       present - done, static_cast<int64_t>(block.size()))));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        hash->Update(block.data(), static_cast<size_t>(got));
+        done += got;
+    }
+    return done == present ? std::move(hash) : nullptr;
 }
 
 void InitOnce() {
@@ -337,6 +359,10 @@ bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
         file.keepValidator = true;
         file.wholeSize = expectedSize > 0 ? expectedSize : 0;
     }
+    // The installer itself (not a patch) is hashed as it arrives, so the check
+    // before it runs need not read it again.
+    if (!text && !item.sha256.empty() && localPath == item.localPath && expectedSize > 0)
+        file.hash = HashOfPresentBytes(localPath, PresentSize(localPath));
     // An installer ends at the manifest's size, counting what a resume already
     // has: a server that never stops must not fill the disk.
     if (text)
@@ -375,6 +401,10 @@ bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
     // The first SIZE bytes of a longer answer must never pass for the
     // installer on a later run: set aside at once, so the next run starts afresh.
     if (tooLong) std::rename(localPath.c_str(), RejectedPath(localPath).c_str());
+    if (file.hash && result == CURLE_OK && PresentSize(localPath) == expectedSize) {
+        Sys::Fd done(Sys::OpenRegularFile(localPath, O_RDONLY));
+        if (done.get() >= 0) RememberDigest(localPath, done.get(), file.hash->HexDigest());
+    }
     // The validator stays only beside a partial file, for the next resume.
     if (!text && (tooLong || (result == CURLE_OK &&
                               (expectedSize <= 0 || PresentSize(localPath) >= expectedSize))))

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "data/DownloadList.h"
+#include "data/Sha256.h"
 #include "download/DownloadMsg.h"
 #include "platform/TrustedFolder.h"
 
@@ -42,6 +43,8 @@ struct TransferFile {
     bool answerSeen = false;  // the first chunk's answer has been looked at
     bool badRange = false;    // a 206 that does not start where the file ends
     std::unique_ptr<curl_slist, HeaderListFree> headers;  // lives as long as the transfer
+    // An installer with a SHA256 to check is hashed as it arrives (see KnownDigest.h).
+    std::unique_ptr<Data::Sha256> hash;
 };
 
 // Text downloads are small answers of the server; anything larger is not one.

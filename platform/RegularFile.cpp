@@ -30,6 +30,10 @@ int OpenRegularFile(const std::string& path, int flags, mode_t mode, LinkRule li
     return OpenRegularFileAt(AT_FDCWD, path, flags, mode, links, names);
 }
 
+Fd::~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
 bool WriteAll(int fd, std::string_view bytes) {
     size_t done = 0;
     while (done < bytes.size()) {

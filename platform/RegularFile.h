@@ -23,6 +23,19 @@ int OpenRegularFile(const std::string& path, int flags, mode_t mode = 0,
 int OpenRegularFileAt(int folder, const std::string& name, int flags, mode_t mode = 0,
                       LinkRule links = LinkRule::Refuse, NameRule names = NameRule::Any);
 
+// Owns a descriptor and closes it when it goes; -1 owns nothing.
+class Fd {
+  public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd();
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
 // Writes all of `bytes` (retrying short writes and interruptions); false on an error.
 bool WriteAll(int fd, std::string_view bytes);
 

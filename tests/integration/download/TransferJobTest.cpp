@@ -7,8 +7,11 @@
 #include <thread>
 #include <tuple>
 
+#include "download/InstallerCheck.h"
+#include "download/KnownDigest.h"
 #include "download/ResumeValidator.h"
 #include "tests/integration/download/Fixture.h"
+#include "tests/support/TestSigning.h"
 
 namespace DownloadTest {
 namespace {
@@ -98,6 +101,29 @@ TEST_F(TransferJobTest, PartialInstallerResumesFromItsSize) {
     requests = RequestsFor("/upd/cupd.exe", 2);
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1]["range"], "bytes=1000-");
+}
+
+TEST_F(TransferJobTest, AResumedInstallerIsHashedAsItArrivesAndRecheckedOnceChanged) {
+    const std::string source = RandomBytes(300000, 2);
+    WriteFile(root / "upd/cupd.exe", source);
+    StartServer();
+    const std::string path = local / "Update/US34cupd.exe";
+    WriteFile(path, source.substr(0, 120000));
+    Data::DownloadList list;
+    Data::DownloadItem item = Item("/upd/cupd.exe", path, 300000);
+    item.sha256 = TestSupport::Sha256Hex(source);
+    list.AppendItem(item);
+    ASSERT_TRUE(Run(list));
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(Transfer::KnownDigest(path, st), item.sha256);  // the part on disk counted too
+    EXPECT_TRUE(Transfer::VerifyInstaller(path, {300000, item.sha256}, true).Ok());
+    // Written again since: the digest is no longer known and the bytes are read.
+    WriteFile(path, source.substr(0, 299999) + "x");
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(Transfer::KnownDigest(path, st), std::nullopt);
+    EXPECT_EQ(Transfer::VerifyInstaller(path, {300000, item.sha256}, true).cause,
+              Transfer::InstallerCause::HashMismatch);
 }
 
 TEST_F(TransferJobTest, CompleteFilesAreNotFetched) {
