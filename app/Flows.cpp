@@ -33,6 +33,12 @@ std::string SettingsProblem(const std::string& path) {
     return "the settings file names no known edition";
 }
 
+// What each download will fetch, chosen during the check so the screens show
+// the bytes that will really arrive; only for what is offered now.
+void PlanDeltas(const EntryList& updates) {
+    for (Data::UpdateEntry* entry : updates) Transfer::PlanDelta(*entry);
+}
+
 }  // namespace
 
 CheckedEntries ReadEntries(const Data::DownloadList& list) {
@@ -43,8 +49,6 @@ CheckedEntries ReadEntries(const Data::DownloadList& list) {
         // The screens need a product for every entry they show.
         if (!entry || !entry->product) continue;
         entry->installedVersion = item.installedVersion;
-        // During the check, so the screens show the bytes really fetched.
-        if (Data::OffersUpdate(*entry)) Transfer::PlanDelta(*entry);
         Data::UpdateEntry* e = entry.get();
         out.owned.push_back(std::move(entry));
         out.all.push_back(e);
@@ -108,6 +112,7 @@ void Flows::UpdateMode(const std::string& settingsPath, bool hide) {
     CheckedEntries entries = ReadEntries(*settings);
     // A staged rollout may not offer this installation the new version yet.
     Data::HoldBackRollouts(entries.all, entries.updates, entries.current, std::time(nullptr));
+    PlanDeltas(entries.updates);
     // Products whose manifest could not be used take no part in the counts.
     size_t u = entries.updates.size();
     size_t p = entries.all.size();
@@ -149,6 +154,7 @@ void Flows::PurchaseMode() {
     }
     if (!Check(*settings)) return;
     CheckedEntries entries = ReadEntries(*settings);
+    PlanDeltas(entries.updates);
     int edition = Data::GetEditionCode(*settings);
     // Cancelled downloads: nothing installed, the settings file stays.
     if (screens_.Progress(edition, entries.updates, "", "") == 2) return;
