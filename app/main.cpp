@@ -20,6 +20,7 @@
 #include "platform/Transcript.h"
 #include "screens/DesktopNotify.h"
 #include "screens/InstallRunner.h"
+#include "screens/ProxyAuthDlg.h"
 #include "screens/QtMessageBox.h"
 
 DLMgrApp theApp;
@@ -108,7 +109,7 @@ class RunWatch {
             std::string title = event.value("title", "");
             if (title != App::kStateDownloadCompleteTitle && title != App::kInstallUpdatesTitle)
                 failed_ = true;
-        } else if (name == "file-problem" || name == "autopilot-error") {
+        } else if (name == "file-problem" || name == "autopilot-error" || name == "proxy-auth") {
             failed_ = true;
         } else if (name == "end") {
             if (event.value("status", 0) != 0) failed_ = true;
@@ -202,6 +203,7 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName("tessra-swm");  // name and icon from tessra-swm.desktop
     Presentation::InstallQtMessageBox();
     Presentation::InstallDesktopNotifications();
+    Presentation::InstallProxyCredentialsDialog();
 
     App::QtScreenFactory screens;
     App::Installation installation;

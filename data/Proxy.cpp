@@ -134,7 +134,54 @@ std::string Right(std::string_view text, long long count) {
     return std::string(text.substr(text.size() - static_cast<size_t>(count)));
 }
 
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// "%40" -> "@"; a "%" without two hex digits stays as it is.
+std::string PercentDecoded(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            const int high = HexDigit(text[i + 1]), low = HexDigit(text[i + 2]);
+            if (high >= 0 && low >= 0) {
+                out += static_cast<char>(high * 16 + low);
+                i += 2;
+                continue;
+            }
+        }
+        out += text[i];
+    }
+    return out;
+}
+
 }  // namespace
+
+ProxyEndpoint SplitProxyAddress(const std::string& address) {
+    ProxyEndpoint endpoint;
+    std::string_view rest = address;
+    std::string_view scheme;
+    if (size_t mark = rest.find("://"); mark != npos) {
+        scheme = rest.substr(0, mark + 3);
+        rest.remove_prefix(mark + 3);
+    }
+    // A password may hold an unencoded "@" or "/": the host follows the last "@".
+    size_t at = rest.rfind('@');
+    if (at != npos) {
+        std::string_view login = rest.substr(0, at);
+        rest.remove_prefix(at + 1);
+        endpoint.hasCredentials = true;
+        size_t colon = login.find(':');
+        endpoint.user = PercentDecoded(login.substr(0, colon));
+        if (colon != npos) endpoint.password = PercentDecoded(login.substr(colon + 1));
+    }
+    endpoint.address = std::string(scheme) + std::string(rest);
+    endpoint.hostPort = std::string(rest.substr(0, rest.find_first_of("/?#")));
+    return endpoint;
+}
 
 void ReadProxySettings(const std::string& path, ProxySettings& settings) {
     std::optional<LinePieces> pieces = LinePieces::Open(path, kTypedPieceChars);

@@ -19,6 +19,7 @@
 #include "download/DeltaFetch.h"
 #include "download/InstallerCheck.h"
 #include "download/KnownDigest.h"
+#include "download/ProxyLogin.h"
 #include "download/ResumeValidator.h"
 #include "platform/Platform.h"
 #include "platform/RegularFile.h"
@@ -299,10 +300,10 @@ CURL* ConfigureTransfer(CURL* handle, DownloadWorker& worker, const DownloadItem
               "disabling range failed");
     SetOption(handle, CURLOPT_WRITEFUNCTION, writeFunction, "write function failed");
     // Without a proxy option libcurl would take one from the http_proxy
-    // environment; an empty text means a direct connection, and it also clears
-    // a proxy that an earlier transfer of this handle set.
-    SetOption(handle, CURLOPT_PROXY, proxyMode >= 1 && proxyMode <= 4 ? proxyAddress.c_str() : "",
-              "setting proxy server failed");
+    // environment; the proxy is set always, also to none. Credentials in its
+    // address go to libcurl apart from it, for whatever scheme the proxy asks.
+    if (!ProxyLogin(proxyMode, proxyAddress).Apply(handle))
+        OptionFailed("setting proxy server failed");
     // The choice above is the whole answer: a no_proxy in the environment must
     // not undo it (the desktop lookup has applied it already).
     SetOption(handle, CURLOPT_NOPROXY, "", "no proxy list failed");
@@ -374,6 +375,12 @@ bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
     }
 
     CURLcode result = curl_easy_perform(handle);
+    // A proxy that asks for a password: the same transfer again with other
+    // credentials (its 407 wrote nothing), until it takes some or none are left.
+    ProxyLogin login(proxy.mode, proxy.address);
+    while (!Cancelled(&worker) && login.RetryAfter(handle, result))
+        result = curl_easy_perform(handle);
+    if (!Cancelled(&worker)) login.Settle(handle, result);
     // Longer than the manifest promised: libcurl's number for a file too large.
     const bool tooLong = !text && file.overLimit;
     if (tooLong) result = CURLE_FILESIZE_EXCEEDED;

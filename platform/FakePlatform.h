@@ -2,6 +2,7 @@
 // A scriptable platform for unit tests: every value is a public member and
 // every request is recorded.
 
+#include <deque>
 #include <map>
 #include <mutex>
 #include <set>
@@ -20,6 +21,11 @@ class FakePlatform : public Platform {
         uint32_t pid;
         std::string name;
     };
+    struct CredentialsRequest {
+        std::string hostPort;
+        bool refused;
+        std::string user;
+    };
 
     std::string appData = "/tmp/fake-appdata";
     std::string commonAppData = "/tmp/fake-common";
@@ -32,6 +38,10 @@ class FakePlatform : public Platform {
     std::map<std::string, std::string> registry;
     std::string desktopProxy;
     std::vector<std::string> desktopLookups;  // the addresses asked for
+    // The secret store by "host:port", and the user's answers to the proxy
+    // dialog in order (nothing: Cancel; none left: Cancel).
+    std::map<std::string, ProxyCredentials> savedCredentials;
+    std::deque<std::optional<ProxyCredentials>> credentialAnswers;
     bool elevation = true;
     bool lan = true;
     bool openSucceeds = true;
@@ -50,6 +60,8 @@ class FakePlatform : public Platform {
     std::vector<uint32_t> closeRequests;
     std::vector<StartRequest> starts;
     bool startSucceeds = true;
+    std::vector<std::string> credentialLookups;
+    std::vector<CredentialsRequest> credentialRequests;
 
     std::string AppDataFolder() override { return appData; }
     std::string CommonAppDataFolder() override { return commonAppData; }
@@ -68,6 +80,28 @@ class FakePlatform : public Platform {
         std::lock_guard<std::mutex> lock(mutex);
         desktopLookups.push_back(url);
         return desktopProxy;
+    }
+    std::optional<ProxyCredentials> LookupProxyCredentials(const std::string& hostPort) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        credentialLookups.push_back(hostPort);
+        auto it = savedCredentials.find(hostPort);
+        if (it == savedCredentials.end()) return std::nullopt;
+        return it->second;
+    }
+    bool StoreProxyCredentials(const std::string& hostPort,
+                               const ProxyCredentials& credentials) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        savedCredentials[hostPort] = credentials;
+        return true;
+    }
+    std::optional<ProxyCredentials> AskProxyCredentials(const std::string& hostPort, bool refused,
+                                                        const std::string& user) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        credentialRequests.push_back({hostPort, refused, user});
+        if (credentialAnswers.empty()) return std::nullopt;
+        std::optional<ProxyCredentials> answer = credentialAnswers.front();
+        credentialAnswers.pop_front();
+        return answer;
     }
     bool ElevationFlag() override { return elevation; }
     bool LanConnected() override { return lan; }

@@ -15,6 +15,7 @@
 
 #include "platform/CommandLine.h"
 #include "platform/DeadlineChild.h"
+#include "platform/SecretStore.h"
 #include "platform/TrustedFolder.h"
 
 namespace Sys {
@@ -221,17 +222,21 @@ std::string LinuxPlatform::DesktopProxyAddress(const std::vector<std::string>& p
             rest.remove_prefix(scheme + 3);
         }
         rest = rest.substr(0, rest.find_first_of("/?#"));
-        if (size_t at = rest.rfind('@'); at != std::string_view::npos) rest.remove_prefix(at + 1);
+        std::string_view login;
+        if (size_t at = rest.rfind('@'); at != std::string_view::npos) {
+            login = rest.substr(0, at + 1);
+            rest.remove_prefix(at + 1);
+        }
         if (rest.empty()) continue;
         // A port after the host (after the "]" of an IPv6 address), else http's own.
         size_t colon = rest.rfind(':');
         size_t bracket = rest.rfind(']');
         if (colon != std::string_view::npos &&
             (bracket == std::string_view::npos || colon > bracket)) {
-            if (colon + 1 < rest.size()) return std::string(rest);
+            if (colon + 1 < rest.size()) return std::string(login) + std::string(rest);
             rest = rest.substr(0, colon);
         }
-        return std::string(rest) + ":80";
+        return std::string(login) + std::string(rest) + ":80";
     }
     return "";
 }
@@ -259,6 +264,34 @@ std::string LinuxPlatform::DesktopProxyFor(const std::string& url,
     std::istringstream lines(*answer);
     for (std::string line; std::getline(lines, line, '\0');) proxies.push_back(line);
     return DesktopProxyAddress(proxies);
+}
+
+std::optional<ProxyCredentials> LinuxPlatform::LookupProxyCredentials(const std::string& hostPort) {
+    // Unattended runs must not wait for someone to unlock the store.
+    return SecretStore::Lookup(hostPort, Env("TESSRA_SWM_AUTOPILOT").empty());
+}
+
+bool LinuxPlatform::StoreProxyCredentials(const std::string& hostPort,
+                                          const ProxyCredentials& credentials) {
+    return SecretStore::Store(hostPort, credentials);
+}
+
+void LinuxPlatform::SetCredentialsHandler(CredentialsHandler handler) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    credentialsHandler_ = std::move(handler);
+}
+
+std::optional<ProxyCredentials> LinuxPlatform::AskProxyCredentials(const std::string& hostPort,
+                                                                   bool refused,
+                                                                   const std::string& user) {
+    if (!Env("TESSRA_SWM_AUTOPILOT").empty()) return std::nullopt;
+    CredentialsHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        handler = credentialsHandler_;
+    }
+    if (!handler) return std::nullopt;
+    return handler(hostPort, refused, user);
 }
 
 bool LinuxPlatform::ElevationFlag() {

@@ -32,6 +32,12 @@ class LinuxPlatform : public Platform {
     // has them.
     using NotifyHandler = std::function<void(const std::string& text)>;
     void SetNotifyHandler(NotifyHandler handler);
+    // A proxy's request for a password goes to this handler (the Qt layer
+    // installs one that asks in the program's own frame, on the UI thread);
+    // without one, and in unattended runs, nobody is asked.
+    using CredentialsHandler = std::function<std::optional<ProxyCredentials>(
+        const std::string& hostPort, bool refused, const std::string& user)>;
+    void SetCredentialsHandler(CredentialsHandler handler);
 
     std::string AppDataFolder() override;
     std::string CommonAppDataFolder() override;
@@ -44,6 +50,11 @@ class LinuxPlatform : public Platform {
     std::optional<std::string> RegistryValue(const std::string& path) override;
     std::string DesktopProxyFor(const std::string& url,
                                 std::chrono::milliseconds deadline) override;
+    std::optional<ProxyCredentials> LookupProxyCredentials(const std::string& hostPort) override;
+    bool StoreProxyCredentials(const std::string& hostPort,
+                               const ProxyCredentials& credentials) override;
+    std::optional<ProxyCredentials> AskProxyCredentials(const std::string& hostPort, bool refused,
+                                                        const std::string& user) override;
     bool ElevationFlag() override;
     bool LanConnected() override;
     void ShowMessage(const std::string& text, const std::string& title, MessageIcon icon) override;
@@ -65,7 +76,8 @@ class LinuxPlatform : public Platform {
     static bool DefaultRouteThroughLan(const std::string& routeTable);
     // The transfer's "host:port" for the desktop's answer, a list of proxy
     // addresses in order of preference ("http://host:port", "direct://", ...):
-    // the first http proxy, unless a direct connection comes first.
+    // the first http proxy, unless a direct connection comes first. The
+    // proxy's "user:password@" stays in front: the transfer logs in with it.
     static std::string DesktopProxyAddress(const std::vector<std::string>& proxies);
 
   private:
@@ -74,6 +86,7 @@ class LinuxPlatform : public Platform {
     std::string argumentText_;
     MessageHandler messageHandler_;
     NotifyHandler notifyHandler_;
+    CredentialsHandler credentialsHandler_;
     int lockFd_ = -1;
     std::string privateTemp_;  // made once when neither TEMP nor TMPDIR names a folder
 };

@@ -38,6 +38,13 @@ struct StartRequest {
     std::string runPath;     // when set, what really starts: a private checked copy of `file`
 };
 
+// A user name and password for a proxy that asks for one.
+struct ProxyCredentials {
+    std::string user;
+    std::string password;
+    bool remember = false;  // typed with "Remember": to be saved once the proxy took them
+};
+
 class Platform {
   public:
     virtual ~Platform() = default;
@@ -67,6 +74,20 @@ class Platform {
     // answer comes within the deadline.
     virtual std::string DesktopProxyFor(const std::string& url,
                                         std::chrono::milliseconds deadline) = 0;
+
+    // Proxy credentials the user saved before in the desktop's secret store,
+    // keyed by the proxy's "host:port"; nothing when none are saved or no store answers.
+    virtual std::optional<ProxyCredentials> LookupProxyCredentials(const std::string& hostPort) = 0;
+    // Saves them there, in place of the proxy's earlier ones; false when no store took them.
+    virtual bool StoreProxyCredentials(const std::string& hostPort,
+                                       const ProxyCredentials& credentials) = 0;
+    // Asks the user for a proxy's user name and password; safe to call from
+    // any thread (the caller waits). Nothing on Cancel, and always in
+    // unattended runs. `refused`: the last ones given were refused; `user`
+    // fills in the name.
+    virtual std::optional<ProxyCredentials> AskProxyCredentials(const std::string& hostPort,
+                                                                bool refused,
+                                                                const std::string& user) = 0;
 
     // Elevation flag (Windows major version >= 6 on the original platform).
     virtual bool ElevationFlag() = 0;

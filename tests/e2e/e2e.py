@@ -99,7 +99,15 @@ def read(path):
             return f.read().decode("latin-1")
     except OSError:
         return None
-record(event="start", argv=sys.argv[1:], watch={{p: read(p) for p in {watch!r}}})
+def own(name):
+    # What the system shows of this process: its command line and environment.
+    try:
+        with open("/proc/self/" + name, "rb") as f:
+            return [part.decode("latin-1") for part in f.read().split(b"\0") if part]
+    except OSError:
+        return None
+record(event="start", argv=sys.argv[1:], watch={{p: read(p) for p in {watch!r}}},
+       cmdline=own("cmdline"), environ=own("environ"))
 time.sleep(0.2)
 record(event="end")
 '''

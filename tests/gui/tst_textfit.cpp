@@ -192,7 +192,8 @@ void TextFitTest::everyScreenFitsItsTexts() {
     QVERIFY(built);
     const std::set<std::string> every{"WelcomeDlg",   "UpdatesAvailableDlg", "AllUpdsAvailDlg",
                                       "DLMgrDlg",     "FinishedDlg",         "NoNetworkDlg",
-                                      "ConnIssueDlg", "NoUpdatesAvailDlg",   "ResumeCancelDlg"};
+                                      "ConnIssueDlg", "NoUpdatesAvailDlg",   "ResumeCancelDlg",
+                                      "ProxyAuthDlg"};
     QCOMPARE(classes, every);
     QVERIFY2(problems.isEmpty(), qPrintable("\n" + problems.join('\n')));
 }

@@ -17,6 +17,7 @@
 #include "screens/FinishedDlg.h"
 #include "screens/NoNetworkDlg.h"
 #include "screens/NoUpdatesAvailDlg.h"
+#include "screens/ProxyAuthDlg.h"
 #include "screens/ResumeCancelDlg.h"
 #include "screens/UpdatesAvailableDlg.h"
 #include "screens/WelcomeDlg.h"
@@ -211,6 +212,12 @@ bool VisitEveryScreen(const Visitor& visit) {
     {
         ResumeCancelDlg confirm;
         ok = Visit(visit, "resume-cancel-update", confirm) && ok;
+    }
+    {
+        ProxyAuthDlg asked("proxy.tessra.example:3128", false, "");
+        ok = Visit(visit, "proxy-password", asked) && ok;
+        ProxyAuthDlg refused("proxy.tessra.example:3128", true, "taxpayer");
+        ok = Visit(visit, "proxy-password-refused", refused) && ok;
     }
     Sys::Linux().SetCommandLine(originalCommandLine);
     QDir::setCurrent(originalFolder);
