@@ -10,7 +10,7 @@ DEB_PACKAGES := cmake ninja-build g++ pkg-config curl python3 \
 	libssl-dev libproxy-dev nginx-light tinyproxy squid \
 	xvfb openbox xdotool x11-utils dbus dbus-daemon \
 	clang libclang-rt-14-dev lintian desktop-file-utils \
-	libzstd-dev zstd bsdiff xdelta3 time \
+	libzstd-dev zstd bsdiff xdelta3 time lighttpd zlib1g-dev \
 	libsecret-1-dev gnome-keyring libsecret-tools
 
 .PHONY: all deps configure build test bench demo package screenshots format clean sanitize-address sanitize-thread fuzz

@@ -120,16 +120,15 @@ bool OpenStream(TransferFile& file) {
 
 constexpr size_t kWriteFailed = static_cast<size_t>(-1);
 
-// Looks at the answer before its first byte is written. A guarded resume
-// takes a 206 only for the bytes it asked for; anything else is the whole
-// file, changed on the server (or a server without ranges), which then
-// replaces the partial one. A file that begins keeps the answer's validator,
-// on disk before any byte it vouches for.
+// Looks at the answer before its first byte is written. A resume takes a
+// 206 only for the bytes it asked for; anything else is the whole file,
+// changed on the server or from a server without ranges, which then replaces
+// the partial one. A file that begins keeps the answer's validator, on disk
+// before any byte it vouches for.
 bool BeginAnswer(TransferFile& file) {
     file.answerSeen = true;
     if (!file.keepValidator || !file.handle) return true;
-    if (file.resumeFrom > 0 && !file.guarded) return true;  // resumed as ever, nothing learned
-    if (file.guarded) {
+    if (file.ownRange) {
         long code = 0;
         curl_easy_getinfo(file.handle, CURLINFO_RESPONSE_CODE, &code);
         if (code == 206) {
@@ -140,6 +139,7 @@ bool BeginAnswer(TransferFile& file) {
         if (!OpenStream(file) || ::ftruncate(::fileno(file.stream), 0) != 0) return false;
         file.sizeLimit = file.wholeSize;
         file.written = 0;
+        file.restarted = true;
         if (file.hash) *file.hash = Data::Sha256();
     }
     const std::string validator = AnswerValidator(file.handle);
@@ -148,6 +148,17 @@ bool BeginAnswer(TransferFile& file) {
         return true;
     }
     return SaveValidator(file.path, validator);
+}
+
+// A 416 to the resume of a file shorter than the manifest's size: the
+// server's file ends where ours does (an encoded answer kept as it came, say).
+bool RangeRefused(CURL* handle, const TransferFile& file, CURLcode result, int32_t expectedSize) {
+    if (!file.ownRange || result != CURLE_HTTP_RETURNED_ERROR || expectedSize <= 0 ||
+        file.resumeFrom >= expectedSize)
+        return false;
+    long code = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &code);
+    return code == 416;
 }
 
 // Refuses a chunk that would take the transfer past its size limit, and
@@ -284,20 +295,24 @@ CURL* ConfigureTransfer(CURL* handle, DownloadWorker& worker, const DownloadItem
     SetOption(handle, CURLOPT_FAILONERROR, 1L, "Set fail on error failed");
     SetOption(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1),
               "HTTP version 1.1 failed");
-    // A resume with a kept validator asks for the rest only if the file is
-    // still the same (If-Range) and reads the answer itself: libcurl's own
-    // resume would fail a 200 with problem 33 instead of taking the new file.
+    // A resume asks for the rest itself and reads the answer (BeginAnswer):
+    // libcurl's own resume fails a 200 with problem 33 on every run, where a
+    // server without ranges has just sent the whole file. With a kept
+    // validator it asks for the rest only if the file is still the same.
     file.resumeFrom = present;
-    file.guarded = !text && present > 0 && !file.validator.empty();
-    if (file.guarded) {
+    file.ownRange = !text && present > 0;
+    file.headers.reset();
+    if (file.ownRange && !file.validator.empty()) {
         file.headers.reset(curl_slist_append(nullptr, ("If-Range: " + file.validator).c_str()));
         if (!file.headers) return nullptr;
     }
-    const std::string range = file.guarded ? std::to_string(present) + "-" : std::string();
-    SetOption(handle, CURLOPT_RESUME_FROM_LARGE, file.guarded ? curl_off_t{0} : present,
-              "resume failed");
-    SetOption(handle, CURLOPT_RANGE, file.guarded ? range.c_str() : nullptr,
+    const std::string range = file.ownRange ? std::to_string(present) + "-" : std::string();
+    SetOption(handle, CURLOPT_RESUME_FROM_LARGE, curl_off_t{0}, "resume failed");
+    SetOption(handle, CURLOPT_RANGE, file.ownRange ? range.c_str() : nullptr,
               "disabling range failed");
+    // Asks for no encoding, and decodes what a server sends encoded all the
+    // same: kept as it came, a compressed installer would be too small for good.
+    SetOption(handle, CURLOPT_ACCEPT_ENCODING, "identity", "encoding failed");
     SetOption(handle, CURLOPT_WRITEFUNCTION, writeFunction, "write function failed");
     // Without a proxy option libcurl would take one from the http_proxy
     // environment; the proxy is set always, also to none. Credentials in its
@@ -381,6 +396,22 @@ bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
     while (!Cancelled(&worker) && login.RetryAfter(handle, result))
         result = curl_easy_perform(handle);
     if (!Cancelled(&worker)) login.Settle(handle, result);
+    // Asking for the rest cannot work: the whole file again, from its first byte, once.
+    if (!Cancelled(&worker) && RangeRefused(handle, file, result, expectedSize)) {
+        if (file.stream) std::fclose(file.stream);
+        file.stream = nullptr;
+        ::unlink(localPath.c_str());
+        RemoveValidator(localPath);
+        file.validator.clear();
+        file.answerSeen = false;
+        file.written = 0;
+        file.sizeLimit = file.wholeSize;
+        file.restarted = true;
+        if (file.hash) *file.hash = Data::Sha256();
+        if (!ConfigureTransfer(handle, worker, item, file, proxy.mode, proxy.address, userAgent))
+            return false;
+        result = curl_easy_perform(handle);
+    }
     // Longer than the manifest promised: libcurl's number for a file too large.
     const bool tooLong = !text && file.overLimit;
     if (tooLong) result = CURLE_FILESIZE_EXCEEDED;
@@ -408,13 +439,19 @@ bool FetchItem(CURL* handle, DownloadWorker& worker, const DownloadItem& item,
     // The first SIZE bytes of a longer answer must never pass for the
     // installer on a later run: set aside at once, so the next run starts afresh.
     if (tooLong) std::rename(localPath.c_str(), RejectedPath(localPath).c_str());
+    // Whole again and still short: the next run must not ask for the rest of
+    // it (a 416 or the same short answer, on every run), so it starts afresh.
+    const bool shortAgain = !text && file.restarted && result == CURLE_OK && expectedSize > 0 &&
+                            PresentSize(localPath) < expectedSize;
+    if (shortAgain) std::rename(localPath.c_str(), RejectedPath(localPath).c_str());
     if (file.hash && result == CURLE_OK && PresentSize(localPath) == expectedSize) {
         Sys::Fd done(Sys::OpenRegularFile(localPath, O_RDONLY));
         if (done.get() >= 0) RememberDigest(localPath, done.get(), file.hash->HexDigest());
     }
     // The validator stays only beside a partial file, for the next resume.
-    if (!text && (tooLong || (result == CURLE_OK &&
-                              (expectedSize <= 0 || PresentSize(localPath) >= expectedSize))))
+    if (!text &&
+        (tooLong || shortAgain ||
+         (result == CURLE_OK && (expectedSize <= 0 || PresentSize(localPath) >= expectedSize))))
         RemoveValidator(localPath);
     // An answer past the bound, or cut short (its deadline, a dropped
     // connection), is no text download, whatever its first lines say.

@@ -34,14 +34,15 @@ struct TransferFile {
     int64_t sizeLimit = 0;             // the write callback refuses more; 0: no limit
     bool overLimit = false;            // the transfer was stopped at sizeLimit
     // Installers and patches keep the answer's validator beside them; a
-    // resume that has one asks with If-Range and takes a 200 as a new file.
+    // resume that has one asks with If-Range. A 200 to a resume is the whole file.
     bool keepValidator = false;
-    std::string validator;    // the kept one, sent with a resume; empty: resume unguarded
+    std::string validator;    // the kept one, sent with a resume; empty: no If-Range
     int64_t wholeSize = 0;    // sizeLimit once the file starts again; 0: no limit
     int64_t resumeFrom = 0;   // the bytes on disk when the transfer began
-    bool guarded = false;     // the resume sends its own Range and If-Range
+    bool ownRange = false;    // the resume sends its own Range and reads the answer itself
     bool answerSeen = false;  // the first chunk's answer has been looked at
     bool badRange = false;    // a 206 that does not start where the file ends
+    bool restarted = false;   // the file began again from its first byte in this run
     std::unique_ptr<curl_slist, HeaderListFree> headers;  // lives as long as the transfer
     // An installer with a SHA256 to check is hashed as it arrives (see KnownDigest.h).
     std::unique_ptr<Data::Sha256> hash;
