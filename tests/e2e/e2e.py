@@ -943,8 +943,9 @@ def second_copy_once(build, runtime):
         server, address, cfg = purchase_machine(m)
         m.start_tax_program()
         first, first_transcript = m.launch([address, "/purchase"], ["DLMgrDlg wait"])
-        wait_for(lambda: read_lines(first_transcript), "the first copy to start")
-        time.sleep(0.3)
+        # It holds the lock once it waits for the tax program (and says so).
+        wait_for(lambda: any(e["event"] == "notify" for e in read_lines(first_transcript)),
+                 "the first copy to wait for Tessra")
         events = m.run([m.request_file([("us", 100)]), "/N", server], [])
         equal(flow(events), ["start", "message Software Manager Error", "end"], "second copy")
         equal(of(events, "message")[0]["text"],
