@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Update checks at scale, small: CLIENTS copies of the update check (the
-transfer job's RunList over three manifests, one connection per check, as an
-installed copy makes it) run back to back against nginx on 127.0.0.1 for
+transfer job's RunList over three manifests, fetched at once over a
+connection each, as an installed copy makes it) run back to back against nginx on 127.0.0.1 for
 SECONDS, for 50 and for 200 clients at once. Reports checks per second,
 requests per second, failures (there must be none) and check latencies.
 

@@ -5,6 +5,9 @@
 //   download_bench plain URL OUT          the same without records
 //   download_bench check BASE OUTDIR N    the update check: N manifests
 //                                         BASE/p<i>/ver.txt, no records
+//   download_bench check-serial BASE OUTDIR N
+//                                         the same one by one, as a list with
+//                                         progress records is fetched
 //   download_bench load BASE OUTDIR CLIENTS SECONDS N
 //                                         CLIENTS copies checking at once, again
 //                                         and again for SECONDS: each check is
@@ -109,9 +112,11 @@ long PeakRssKib() {
 }
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: download_bench fetch|plain URL OUT | download_bench check BASE OUTDIR N |"
-                 " download_bench load BASE OUTDIR CLIENTS SECONDS N\n");
+    std::fprintf(
+        stderr,
+        "usage: download_bench fetch|plain URL OUT | download_bench check|check-serial BASE"
+        " OUTDIR N |"
+        " download_bench load BASE OUTDIR CLIENTS SECONDS N\n");
     return 2;
 }
 
@@ -196,7 +201,9 @@ int main(int argc, char** argv) {
         list.AppendItem({argv[2], argv[3], "US", "", "", 0, 1, 2007, "", "", 0, ""});
         worker.notify = mode == "fetch";
         worker.sink = &sink;
-    } else if (mode == "check" && argc >= 5) {
+    } else if ((mode == "check" || mode == "check-serial") && argc >= 5) {
+        // Progress records on, but nobody to take them: only the order changes.
+        worker.notify = mode == "check-serial";
         const std::string base = argv[2], outDir = argv[3];
         const int count = std::stoi(argv[4]);
         for (int i = 0; i < count; ++i) {

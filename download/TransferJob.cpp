@@ -40,6 +40,8 @@ int32_t Clamp32(int64_t value) {
     return static_cast<int32_t>(value);
 }
 
+}  // namespace
+
 // Size of the local file; a missing file counts as 0, and so does anything
 // that is not a regular file: a link to a big file is no complete download.
 int64_t PresentSize(const std::string& path) {
@@ -53,6 +55,8 @@ bool IsTextDownload(const std::string& localPath) {
     size_t pos = localPath.find("txt");
     return pos != std::string::npos && pos > 0;
 }
+
+namespace {
 
 // Built once and kept for the whole process: every text download of any handle
 // may point at it.
@@ -489,6 +493,8 @@ bool RunList(DownloadWorker& worker) {
     if (!worker.list) return false;
     InitOnce();
     worker.finishedPosted = false;
+    // A check waits on round trips, not on bytes: its manifests go out together.
+    if (!worker.notify && FetchesAtOnce(*worker.list)) return RunTextList(worker);
     CURL* handle = curl_easy_init();
     const DownloadList& list = *worker.list;
 

@@ -69,7 +69,18 @@ struct DownloadWorker {
     bool finishedPosted = false;               // a cancel posts the finished record once
 };
 
+// Fetches the list in its order and stops at the first failure. A list of
+// text downloads only, without progress records (an update check), goes out
+// at once (RunTextList) with the same outcome.
 bool RunList(DownloadWorker& worker);
+// At most this many connections to one server at once for a check.
+inline constexpr long kCheckConnections = 6;
+// Two or more text downloads, none with a patch or a base: RunTextList takes them.
+bool FetchesAtOnce(const Data::DownloadList& list);
+// Fetches every item of such a list concurrently, each over its own handle,
+// into memory; the answers reach their files in the list's order, as RunList
+// one by one would write them, up to the first failure, which decides.
+bool RunTextList(DownloadWorker& worker);
 // Fetches an item's patch or packed frame and rebuilds the installer from it;
 // false (the patch gone, a "delta" event on record) when the whole installer
 // must be fetched instead, or when the worker was cancelled.
@@ -92,6 +103,10 @@ bool CheckTextDownload(const std::string& path, const Data::DownloadItem& item);
 // descriptor; refused when one of them is not a trusted folder.
 Sys::TrustedFolder MakeParentDirectories(const std::string& path);
 std::string UserAgentText(const Data::DownloadList& list);
+// Size of a regular file at `path`; 0 for none, and for a link or anything else.
+int64_t PresentSize(const std::string& path);
+// Manifests and other small answers: "txt" in the local path, past its first character.
+bool IsTextDownload(const std::string& localPath);
 
 // Shows the problem message for a non-zero libcurl result through the platform.
 void ShowProblem(int code);
