@@ -18,8 +18,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 import e2e  # noqa: E402
+import e2e_nginx  # noqa: E402
 import e2e_delta  # noqa: E402
-import nginx_server  # noqa: E402
 from e2e import check, equal, flow, manifest, of, records  # noqa: E402
 
 MINE = {}
@@ -291,12 +291,5 @@ def rollout_offers_when_the_rule_says(build):
         m.cleanup()
 
 
-def main():
-    if "--list" not in sys.argv and not nginx_server.find_nginx():
-        print("SKIPPED: nginx is not installed (make deps installs it)")
-        return nginx_server.SKIP_STATUS
-    return e2e.main(MINE)
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(e2e_nginx.main(MINE))

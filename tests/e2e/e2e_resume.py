@@ -13,7 +13,6 @@ sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "support"))
 import e2e  # noqa: E402
 import e2e_nginx  # noqa: E402
-import nginx_server  # noqa: E402
 from e2e import check, equal, manifest, of, read_lines, records  # noqa: E402
 
 MINE = {}
@@ -70,12 +69,5 @@ def resume_of_a_replaced_installer_fetches_it_whole(build):
         m.cleanup()
 
 
-def main():
-    if "--list" not in sys.argv and not nginx_server.find_nginx():
-        print("SKIPPED: nginx is not installed (make deps installs it)")
-        return nginx_server.SKIP_STATUS
-    return e2e.main(MINE)
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(e2e_nginx.main(MINE))
