@@ -134,14 +134,6 @@ PatchCause Decode(int baseFd, int patchFd, int64_t expectedSize, const Sink& sin
 
 std::string Reason(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-int OpenInput(const std::string& path, std::string& error) {
-    errno = 0;
-    const int fd = Sys::OpenRegularFile(path, O_RDONLY, 0, Sys::LinkRule::Follow);
-    if (fd < 0)
-        error = errno != 0 ? Reason("cannot open " + path) : path + " is not a regular file";
-    return fd;
-}
-
 // Empty when the frame in patchFd rebuilds `expected` from the base.
 std::string CheckFds(int baseFd, int patchFd, const Mapping& expected, const std::string& newPath) {
     uint64_t at = 0;
@@ -169,9 +161,9 @@ bool SameFile(int fd, const std::string& path) {
 std::string Compress(const std::string& oldPath, const std::string& newPath,
                      const std::string& outPath) {
     std::string error;
-    Fd newFd(OpenInput(newPath, error));
+    Fd newFd(Sys::OpenInputFile(newPath, error));
     if (newFd.get() < 0) return error;
-    Fd oldFd(oldPath.empty() ? -1 : OpenInput(oldPath, error));
+    Fd oldFd(oldPath.empty() ? -1 : Sys::OpenInputFile(oldPath, error));
     if (!oldPath.empty() && oldFd.get() < 0) return error;
     Mapping newBytes, oldBytes;
     if (!newBytes.Map(newFd.get())) return Reason("cannot map " + newPath);
@@ -285,11 +277,11 @@ std::string MakePacked(const std::string& installerPath, const std::string& pack
 std::string CheckPatch(const std::string& basePath, const std::string& patchPath,
                        const std::string& newPath) {
     std::string error;
-    Fd newFd(OpenInput(newPath, error));
+    Fd newFd(Sys::OpenInputFile(newPath, error));
     if (newFd.get() < 0) return error;
-    Fd patchFd(OpenInput(patchPath, error));
+    Fd patchFd(Sys::OpenInputFile(patchPath, error));
     if (patchFd.get() < 0) return error;
-    Fd baseFd(basePath.empty() ? -1 : OpenInput(basePath, error));
+    Fd baseFd(basePath.empty() ? -1 : Sys::OpenInputFile(basePath, error));
     if (!basePath.empty() && baseFd.get() < 0) return error;
     Mapping newBytes;
     if (!newBytes.Map(newFd.get())) return Reason("cannot map " + newPath);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace Sys {
 
@@ -28,6 +29,15 @@ int OpenRegularFileAt(int folder, const std::string& name, int flags, mode_t mod
 int OpenRegularFile(const std::string& path, int flags, mode_t mode, LinkRule links,
                     NameRule names) {
     return OpenRegularFileAt(AT_FDCWD, path, flags, mode, links, names);
+}
+
+int OpenInputFile(const std::string& path, std::string& error) {
+    errno = 0;
+    const int fd = OpenRegularFile(path, O_RDONLY, 0, LinkRule::Follow);
+    if (fd < 0)
+        error = errno != 0 ? "cannot open " + path + ": " + std::strerror(errno)
+                           : path + " is not a regular file";
+    return fd;
 }
 
 Fd::~Fd() {

@@ -36,6 +36,10 @@ class Fd {
     int fd_;
 };
 
+// A regular file of the user's own opened for reading, links followed (the
+// publisher's inputs); -1 and one line of reason for anything else.
+int OpenInputFile(const std::string& path, std::string& error);
+
 // Writes all of `bytes` (retrying short writes and interruptions); false on an error.
 bool WriteAll(int fd, std::string_view bytes);
 

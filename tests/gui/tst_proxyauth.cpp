@@ -3,16 +3,12 @@
 
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QThread>
-#include <atomic>
 #include <optional>
-#include <thread>
 
 #include "GuiTestSupport.h"
 #include "platform/LinuxPlatform.h"
 #include "screens/ProxyAuthDlg.h"
 #include "screens/ScreenDriver.h"
-#include "tests/support/EnvGuard.h"
 
 using namespace Presentation;
 using namespace GuiTest;
@@ -44,8 +40,6 @@ class ProxyAuthTest : public QObject {
     void textsAndControls();
     void typedCredentialsComeBackAndNeverReachTheTranscript();
     void enterWithoutUserNameKeepsTheScreenOpen();
-    void cancelAndUnattendedRunsGiveNothing();
-    void workerWaitsForTheAnswerGivenOnTheUiThread();
 };
 
 void ProxyAuthTest::textsAndControls_data() {
@@ -117,55 +111,6 @@ void ProxyAuthTest::enterWithoutUserNameKeepsTheScreenOpen() {
     QVERIFY(stillOpen);
     QCOMPARE(result, 1);
     QCOMPARE(screen.Credentials().user, std::string("dave"));
-}
-
-void ProxyAuthTest::cancelAndUnattendedRunsGiveNothing() {
-    ScopedPlatform platform;
-    AnswerModal<ProxyAuthDlg>([](ProxyAuthDlg* screen) { ScreenDriver::Press(screen, "2"); });
-    QVERIFY(!Sys::Linux().AskProxyCredentials("127.0.0.1:3128", false, "").has_value());
-
-    // Unattended: nobody is asked, and no screen opens.
-    TestSupport::EnvGuard env;
-    env.Set("TESSRA_SWM_AUTOPILOT", "/nonexistent/steps.txt");
-    std::atomic<bool> opened{false};
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (qobject_cast<ProxyAuthDlg*>(QApplication::activeModalWidget())) opened = true;
-    });
-    watch.start(1);
-    QVERIFY(!Sys::Linux().AskProxyCredentials("127.0.0.1:3128", true, "bob").has_value());
-    QTest::qWait(20);
-    QVERIFY(!opened);
-}
-
-void ProxyAuthTest::workerWaitsForTheAnswerGivenOnTheUiThread() {
-    ScopedPlatform platform;
-    std::optional<Sys::ProxyCredentials> answer;
-    std::atomic<bool> done{false};
-    bool onUiThread = false, refusedShown = false, nameKept = false, workerWaited = false;
-    // The screen runs inside the UI thread's event loop: answered from a timer.
-    AnswerModal<ProxyAuthDlg>([&](ProxyAuthDlg* screen) {
-        onUiThread =
-            screen->thread() == qApp->thread() && QThread::currentThread() == qApp->thread();
-        refusedShown = Shown(screen, ProxyAuthDlg::kRefused);
-        nameKept = Field(screen, ProxyAuthDlg::kUser)->text() == "erin";
-        workerWaited = !done;
-        TypeAndEnter(screen, "erin", "n3w", true);
-    });
-    std::thread worker([&] {
-        answer = Sys::Linux().AskProxyCredentials("proxy.example:8080", true, "erin");
-        done = true;
-    });
-    QTRY_VERIFY_WITH_TIMEOUT(done.load(), 10000);
-    worker.join();
-    QVERIFY(onUiThread);
-    QVERIFY(refusedShown);
-    QVERIFY(nameKept);
-    QVERIFY(workerWaited);
-    QVERIFY(answer.has_value());
-    QCOMPARE(answer->user, std::string("erin"));
-    QCOMPARE(answer->password, std::string("n3w"));
-    QVERIFY(answer->remember);
 }
 
 QTEST_MAIN(ProxyAuthTest)

@@ -37,19 +37,9 @@ constexpr size_t kSeedBytes = 32;
 
 std::string Reason(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-// A regular file opened for reading (links followed: these are the
-// publisher's own files); -1 and the reason for anything else.
-int OpenInput(const std::string& path, std::string& error) {
-    errno = 0;
-    const int fd = Sys::OpenRegularFile(path, O_RDONLY, 0, Sys::LinkRule::Follow);
-    if (fd < 0)
-        error = errno != 0 ? Reason("cannot open " + path) : path + " is not a regular file";
-    return fd;
-}
-
 // The whole file when it is a regular file of at most `limit` bytes.
 std::optional<std::string> ReadFile(const std::string& path, size_t limit, std::string& error) {
-    const int fd = OpenInput(path, error);
+    const int fd = Sys::OpenInputFile(path, error);
     if (fd < 0) return std::nullopt;
     std::string text;
     char buffer[16384];
@@ -71,7 +61,7 @@ std::optional<std::string> ReadFile(const std::string& path, size_t limit, std::
 
 // The installer's size and SHA-256 (lower-case hex), read in blocks.
 std::optional<Transfer::FileDigest> DigestInstaller(const std::string& path, std::string& error) {
-    const int fd = OpenInput(path, error);
+    const int fd = Sys::OpenInputFile(path, error);
     if (fd < 0) return std::nullopt;
     Data::Sha256 hash;
     Transfer::FileDigest digest;
@@ -167,7 +157,7 @@ std::string BaseName(const std::string& path) {
 
 // The size of a regular file; -1 and the reason for anything else.
 int64_t FileSize(const std::string& path, std::string& error) {
-    const int fd = OpenInput(path, error);
+    const int fd = Sys::OpenInputFile(path, error);
     if (fd < 0) return -1;
     struct stat st {};
     const bool ok = ::fstat(fd, &st) == 0;

@@ -3,7 +3,6 @@
 // Where they come from (the address, the secret store, the user), what the
 // user is asked, what is saved, and what a refusal reports.
 
-#include <curl/curl.h>
 #include <httplib.h>
 
 #include <deque>
@@ -237,60 +236,6 @@ TEST_F(ProxyAuthTest, CredentialsFromEachSourceInTurn) {
     }
 }
 
-TEST_F(ProxyAuthTest, RefusalEndsTheTransferAndReportsWithoutThePassword) {
-    struct Case {
-        const char* what;
-        std::string addressLogin;
-        std::deque<std::optional<Credentials>> answers;
-        std::vector<Asked> asks;
-        const char* refused;
-    };
-    for (const Case& c : std::vector<Case>{
-             {"nothing to give, cancelled", "", {}, {{false, ""}}, "none"},
-             {"address refused, cancelled",
-              "bob:wr0ng@",
-              {std::nullopt},
-              {{true, "bob"}},
-              "address"},
-             {"typed refused, cancelled",
-              "",
-              {Credentials{"eve", "gu3ss", true}, std::nullopt},
-              {{false, ""}, {true, "eve"}},
-              "typed"},
-         }) {
-        SCOPED_TRACE(c.what);
-        Transfer::ForgetProxyLogins();
-        platform.credentialRequests.clear();
-        platform.credentialAnswers = c.answers;
-        ProxyInAddress(c.addressLogin);
-        fs::remove(local / "transcript.jsonl");
-        {
-            std::lock_guard<std::mutex> lock(platform.mutex);
-            platform.messages.clear();
-        }
-        // The installer alone: a failed one says its problem number.
-        Data::DownloadList list;
-        list.AppendItem(List().Item(1));
-        EXPECT_FALSE(Run(list));
-        EXPECT_FALSE(fs::exists(local / "US34cupd.exe"));
-        EXPECT_EQ(Asks(), c.asks);
-        EXPECT_TRUE(platform.savedCredentials.empty());
-        ASSERT_EQ(Messages().size(), 1u);
-        EXPECT_EQ(Messages()[0].title, "Problem Detected");
-        EXPECT_NE(Messages()[0].text.find("(22)"), std::string::npos) << Messages()[0].text;
-
-        const std::vector<nlohmann::json> events = Events("proxy-auth");
-        ASSERT_EQ(events.size(), 1u);
-        EXPECT_EQ(events[0]["proxy"], proxy.HostPort());
-        EXPECT_EQ(events[0]["schemes"], nlohmann::json::array({"Basic"}));
-        EXPECT_EQ(events[0]["refused"], c.refused);
-        EXPECT_EQ(events[0]["asked"], true);
-        const std::string transcript = ReadFile(local / "transcript.jsonl");
-        for (const char* secret : {"wr0ng", "gu3ss", "s3cret"})
-            EXPECT_EQ(transcript.find(secret), std::string::npos) << secret;
-    }
-}
-
 TEST_F(ProxyAuthTest, WorkerThreadAsksAndTheRunRemembersWhatWasTaken) {
     SetProgramSettings(
         "string:ui_prop_proxy_which=tessra\nstring:ui_prop_proxy_http_server=127.0.0.1\n"
@@ -329,14 +274,6 @@ TEST_F(ProxyAuthTest, ProxyWithoutPasswordNeverTouchesTheStore) {
     EXPECT_TRUE(Run(list));
     EXPECT_TRUE(platform.credentialLookups.empty());
     EXPECT_TRUE(platform.credentialRequests.empty());
-}
-
-TEST(ProxySchemeNamesTest, EachBitItsName) {
-    EXPECT_EQ(Transfer::ProxySchemeNames(0), std::vector<std::string>{});
-    EXPECT_EQ(Transfer::ProxySchemeNames(CURLAUTH_BASIC | CURLAUTH_DIGEST),
-              (std::vector<std::string>{"Basic", "Digest"}));
-    EXPECT_EQ(Transfer::ProxySchemeNames(CURLAUTH_NTLM | CURLAUTH_NEGOTIATE),
-              (std::vector<std::string>{"NTLM", "Negotiate"}));
 }
 
 }  // namespace
